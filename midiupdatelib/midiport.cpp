@@ -1,0 +1,86 @@
+#include "midiport.h"
+
+#include "utils.h"
+
+#include <cassert>
+#include <string>
+
+void SysExCollector::SetCallback(Callback function, void* callbackContext) {
+    callback = function;
+    context = callbackContext;
+}
+
+void SysExCollector::AddByte(uint8_t byte) {
+    if (!collecting) {
+        if (byte != 0xF0)
+            return; // bytes outside a message are dropped
+        LogText("SOX");
+        bytes.clear();
+        bytes.push_back(byte);
+        collecting = true;
+        return;
+    }
+    // Inside a message every byte is kept, a second 0xF0 included.
+    bytes.push_back(byte);
+    if (byte == 0xF7) {
+        LogText("EOX size=%d", static_cast<int>(bytes.size()));
+        collecting = false;
+        if (callback)
+            callback(context);
+    }
+}
+
+bool SysExCollector::HasSysEx() const {
+    return !collecting && !bytes.empty() && bytes.back() == 0xF7;
+}
+
+MidiPort::MidiPort() {
+    sysExCollector.SetCallback(&MidiPort::OnSysExComplete, this);
+}
+
+MidiPort::~MidiPort() = default;
+
+void MidiPort::AskForPort() {}
+
+void MidiPort::Reconnect() {}
+
+std::vector<uint8_t> MidiPort::Request(uint32_t, const uint8_t*, uint32_t) {
+    return {};
+}
+
+std::vector<uint8_t> MidiPort::GetSysEx() {
+    std::lock_guard<std::mutex> lock(receivedMutex);
+    return receivedSysEx;
+}
+
+void MidiPort::ClearSysEx() {
+    std::lock_guard<std::mutex> lock(receivedMutex);
+    receivedSysEx.clear();
+}
+
+std::vector<uint8_t> MidiPort::TakeSysEx() {
+    std::vector<uint8_t> taken;
+    std::lock_guard<std::mutex> lock(receivedMutex);
+    taken.swap(receivedSysEx);
+    return taken;
+}
+
+void MidiPort::OnSysExComplete(void* context) {
+    static_cast<MidiPort*>(context)->GotSysEx();
+}
+
+void MidiPort::GotSysEx() {
+    assert(sysExCollector.HasSysEx());
+    const std::vector<uint8_t>& bytes = sysExCollector.GetBytes();
+    {
+        // A message not yet read is overwritten: only the latest one counts.
+        std::lock_guard<std::mutex> lock(receivedMutex);
+        receivedSysEx = bytes;
+    }
+    std::string hex = "{";
+    for (size_t i = 0; i < bytes.size() && i < 20; ++i)
+        hex += FormatText(" 0x%02x", bytes[i]);
+    hex += " }";
+    LogText("%s: %u bytes %s\n", "MidiPort::GotSysEx", static_cast<unsigned>(bytes.size()),
+            hex.c_str());
+}
