@@ -1,0 +1,196 @@
+// An emulated firmware-update device, for running the sender without
+// hardware: it receives the update's portions through a SimMidiPort, checks
+// them against the update's data, and answers each one with the update-status
+// message as its script says. It answers the MIDI Identity Request with a
+// configured firmware version, and it can appear late, or be unplugged in the
+// middle of a portion and come back, to exercise the sender's retries.
+//
+// Its answers are delivered by a thread of its own, as a MIDI driver delivers
+// input on its callback thread. In real time that thread waits for the next
+// answer's due time; in virtual time (a VirtualClock given at construction) it
+// delivers whatever has come due each time the clock advances, and the clock
+// waits for it, so a run is deterministic.
+#pragma once
+
+#include "answerscript.h"
+#include "update.h"
+#include "virtualclock.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+class PortionMatcher;
+class SimMidiPort;
+
+// What the device made of one portion.
+struct PortionReport {
+    bool complete = false;              // every byte of it arrived
+    bool matched = true;                // no byte differed from the expected data
+    bool interrupted = false;           // the device was unplugged before it was complete
+    int64_t firstDifferenceOffset = -1; // where in the data the first difference lies
+    uint32_t wireBytes = 0;             // bytes received while it was expected, framing included
+};
+
+// The data of every portion of an update, in order.
+std::vector<std::vector<uint8_t>> PortionData(const Update& update);
+
+class DeviceSim : public ClockListener {
+public:
+    static const char* const kDefaultName;
+    static constexpr int64_t kDefaultAnswerLatencyMs = 20;
+    static constexpr int64_t kDefaultInstallIntervalMs = 1000;
+
+    // portions: the update's data, in order. chunks: the framing flag of the
+    // port settings, which tells how the port wraps each block. clock: the
+    // virtual clock to follow (it must be installed as the time source and
+    // outlive the device), or null for real time.
+    DeviceSim(std::vector<std::vector<uint8_t>> portions, bool chunks,
+              VirtualClock* clock = nullptr);
+    // Stops the driver thread. Every SimMidiPort on this device must be
+    // destroyed first.
+    ~DeviceSim() override;
+    DeviceSim(const DeviceSim&) = delete;
+    DeviceSim& operator=(const DeviceSim&) = delete;
+
+    // Configuration; set it up before a port connects. Both names are
+    // "Kestrane Virtual Device" unless set. A port connects when its names
+    // match the output name; answers reach it only when they also match the
+    // input name.
+    void SetPortNames(const std::string& outputName, const std::string& inputName);
+    // Accepts every portion unless set.
+    void SetScript(const AnswerScript& script);
+    // Time from a portion's last byte (or an identity request) to the answer.
+    void SetAnswerLatencyMs(int64_t ms);
+    // Time between the answers of an install script word.
+    void SetInstallIntervalMs(int64_t ms);
+    // The version of the Identity Reply (1.00 unless set); both throw
+    // std::invalid_argument for a version the reply cannot carry.
+    void SetFirmwareVersion(const FirmwareVersion& version);
+    void SetFirmwareVersion(const std::string& text);
+    // Whether the Identity Request is answered at all (it is unless set).
+    void SetIdentityEnabled(bool enabled);
+    // The device is present only this long after its construction.
+    void SetAppearAfterMs(int64_t ms);
+    // Unplugs the device once afterBytes bytes (counted on the wire, framing
+    // included) of the portion portionIndex (0 for the first) have arrived;
+    // the rest of that message is lost. It is present again replugAfterMs
+    // later and then waits for the portion after the interrupted one.
+    void SetUnplug(size_t portionIndex, uint32_t afterBytes, int64_t replugAfterMs);
+    // Also writes every received byte to this file (created or emptied now);
+    // throws std::runtime_error when it cannot be opened.
+    void SetRecordFile(const std::string& path);
+
+    // Sends bytes to the connected port delayMs from now on the active clock,
+    // as a device would send any message of its own. Bytes due while no port
+    // listens are lost.
+    void ScheduleSend(int64_t delayMs, std::vector<uint8_t> bytes);
+
+    // Whether the device is plugged in now.
+    bool IsPresent();
+    std::string GetOutputName() const;
+    std::string GetInputName() const;
+    // Every byte received, in order, exactly as it came (framing included).
+    std::vector<uint8_t> GetReceivedBytes() const;
+    // One report per portion.
+    std::vector<PortionReport> GetPortionReports() const;
+    // The portion the device waits for (0 for the first); the portion count
+    // once all have been received.
+    size_t GetExpectedPortion() const;
+    int GetIdentityRequestCount() const;
+
+    // The virtual clock has advanced: delivers every answer due by then.
+    void AdvancedTo(int64_t nowMs) override;
+
+private:
+    friend class SimMidiPort;
+
+    // A port's connection to the device.
+    struct Connection {
+        SimMidiPort* port;
+        bool open;
+        bool inputOpen;     // answers reach the port
+        uint64_t plugCount; // the device's plug count when it was opened
+    };
+
+    // Called by SimMidiPort, on the thread that runs the sender.
+    void Attach(SimMidiPort* port);
+    void Detach(SimMidiPort* port);
+    // Opens the connection when it is closed; true when it is usable.
+    bool Open(SimMidiPort* port, const std::set<std::string>& names);
+    void Close(SimMidiPort* port);
+    // Takes one long message; false when the connection is not usable.
+    bool Receive(SimMidiPort* port, const std::vector<uint8_t>& message);
+
+    // The rest runs with the mutex held.
+    bool PresentLocked(int64_t now);
+    Connection* FindLocked(const SimMidiPort* port);
+    bool UsableLocked(const Connection& connection, int64_t now);
+    void RecordLocked(const uint8_t* bytes, size_t count);
+    void HandleMessageLocked(const std::vector<uint8_t>& message, int64_t now);
+    void StartPortionLocked();
+    void CompletePortionLocked(int64_t now);
+    void AnswerIdentityLocked(int64_t now);
+    void UnplugLocked(int64_t now);
+    void ScheduleLocked(int64_t dueMs, std::vector<uint8_t> bytes);
+    void DeliverDueLocked(int64_t upToMs);
+    void DriverLoop();
+
+    const std::vector<std::vector<uint8_t>> portions;
+    const bool chunks;
+    VirtualClock* const clock;
+
+    mutable std::mutex mutex;
+    std::condition_variable wake;     // the driver thread waits here
+    std::condition_variable caughtUp; // an advance of the clock waits here
+
+    // Configuration.
+    std::string outputName;
+    std::string inputName;
+    AnswerScript script;
+    int64_t answerLatencyMs = kDefaultAnswerLatencyMs;
+    int64_t installIntervalMs = kDefaultInstallIntervalMs;
+    FirmwareVersion firmwareVersion;
+    bool identityEnabled = true;
+
+    // Presence.
+    int64_t createdAtMs;
+    int64_t appearAtMs;
+    bool appeared = false;
+    bool unplugged = false;
+    int64_t replugAtMs = 0;
+    uint64_t plugCount = 0; // grows at every unplug; older connections are dead
+    struct UnplugPlan {
+        bool armed = false;
+        size_t portion = 0;
+        uint32_t afterBytes = 0;
+        int64_t replugAfterMs = 0;
+    } unplugPlan;
+
+    // Reception.
+    size_t expected = 0;
+    std::unique_ptr<PortionMatcher> matcher;
+    std::vector<PortionReport> reports;
+    std::vector<uint8_t> received;
+    std::ofstream recordFile;
+    int identityRequests = 0;
+
+    // Ports and outgoing messages, by due time (in order of scheduling
+    // within one time).
+    std::vector<Connection> connections;
+    std::multimap<int64_t, std::vector<uint8_t>> outgoing;
+    uint64_t outgoingVersion = 0; // tells the real-time driver that outgoing changed
+    uint64_t advancesRequested = 0;
+    uint64_t advancesDone = 0;
+    int64_t advanceTargetMs = 0;
+    bool stopping = false;
+
+    std::thread driver; // started last, stopped first
+};

@@ -1,0 +1,98 @@
+#include "simport.h"
+
+#include "utils.h"
+
+SimMidiPort::SimMidiPort(DeviceSim& simDevice, const PortSettings& portSettings)
+    : device(simDevice), settings(portSettings) {
+    device.Attach(this);
+}
+
+SimMidiPort::~SimMidiPort() {
+    // From here on the device's thread no longer feeds the collector.
+    device.Detach(this);
+}
+
+bool SimMidiPort::IsConnected() {
+    bool connected = device.Open(this, settings.names);
+    if (connected && !open)
+        LogText("%s: opened '%s'\n", "SimMidiPort::IsConnected", device.GetOutputName().c_str());
+    open = open || connected;
+    LogText("%s: connected=%s\n", "SimMidiPort::IsConnected", connected ? "yes" : "no");
+    return connected;
+}
+
+void SimMidiPort::Disconnect() {
+    LogText("%s\n", "SimMidiPort::Disconnect");
+    device.Close(this);
+    open = false;
+}
+
+void SimMidiPort::Reconnect() {
+    if (!open)
+        return;
+    Disconnect();
+    IsConnected();
+}
+
+void SimMidiPort::Send(const uint8_t* data, uint32_t count) {
+    LogText("%s(%u bytes)\n", "SimMidiPort::Send", static_cast<unsigned>(count));
+    if (count == 0)
+        return;
+    if (!settings.chunks) {
+        SendVerbatim(data, count);
+        return;
+    }
+    // One complete SysEx message: 0xF0 in front unless the block begins with
+    // it, 0xF7 at the end unless the block ends with it.
+    std::vector<uint8_t> framed;
+    framed.reserve(count + 2u);
+    if (data[0] != 0xF0)
+        framed.push_back(0xF0);
+    framed.insert(framed.end(), data, data + count);
+    if (data[count - 1] != 0xF7)
+        framed.push_back(0xF7);
+    SendVerbatim(framed.data(), static_cast<uint32_t>(framed.size()));
+}
+
+void SimMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
+    if (!IsConnected()) {
+        LogText("Can't send MIDI, not connected\n");
+        return;
+    }
+    if (device.Receive(this, std::vector<uint8_t>(data, data + count))) {
+        if (uint32_t pause = PortPauseMs(settings.delay))
+            SleepMs(pause);
+    } else {
+        LogText("%s: Error sending (the device is gone)\n", "SimMidiPort::SendVerbatim");
+    }
+    if (uint32_t pause = PortPauseMs(settings.unprepdelay))
+        SleepMs(pause);
+}
+
+std::vector<uint8_t> SimMidiPort::Request(uint32_t timeoutMs, const uint8_t* request,
+                                          uint32_t count) {
+    LogText("%s(%u ms, %u bytes)\n", "SimMidiPort::Request", static_cast<unsigned>(timeoutMs),
+            static_cast<unsigned>(count));
+    TakeSysEx(); // a message from before the request is not its answer
+    if (!IsConnected()) {
+        LogText("%s: not connected, no answer\n", "SimMidiPort::Request");
+        return {};
+    }
+    SendVerbatim(request, count);
+    const int64_t start = GetTimeMs();
+    while (true) {
+        std::vector<uint8_t> reply = TakeSysEx();
+        if (!reply.empty())
+            return reply;
+        if (GetTimeMs() - start >= static_cast<int64_t>(timeoutMs))
+            break;
+        SleepMs(10);
+    }
+    LogText("%s: no answer\n", "SimMidiPort::Request");
+    return {};
+}
+
+void SimMidiPort::DeliverInput(const std::vector<uint8_t>& bytes) {
+    for (uint8_t byte : bytes)
+        sysExCollector.AddByte(byte);
+}
