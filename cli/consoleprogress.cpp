@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
 
 #ifdef _WIN32
 #include <io.h>
@@ -17,6 +18,7 @@ namespace {
 
 constexpr int kBarWidth = 30;
 constexpr size_t kStatusWidth = 60;
+constexpr size_t kLineWidth = kBarWidth + kStatusWidth + 8;
 
 // Keeps a status text on one line of the bar display.
 std::string OneLine(const std::string& text) {
@@ -29,7 +31,8 @@ std::string OneLine(const std::string& text) {
 
 } // namespace
 
-ConsoleProgress::ConsoleProgress(FILE* out, FILE* in, bool isTerminal, bool autoAcknowledge)
+ConsoleProgress::ConsoleProgress(std::ostream& out, std::istream& in, bool isTerminal,
+                                 bool autoAcknowledge)
     : out(out), in(in), isTerminal(isTerminal), autoAcknowledge(autoAcknowledge) {}
 
 bool ConsoleProgress::IsTerminal(FILE* stream) {
@@ -46,8 +49,7 @@ void ConsoleProgress::Progress(float value) {
     // Plain output: a line for every tenth of the way.
     int percent = static_cast<int>(fraction * 100.0f);
     if (percent / 10 != lastPercentPrinted / 10 || (percent == 100 && lastPercentPrinted != 100)) {
-        fprintf(out, "Progress: %d%%\n", percent);
-        fflush(out);
+        out << "Progress: " << percent << "%" << std::endl;
         lastPercentPrinted = percent;
     }
 }
@@ -62,48 +64,39 @@ void ConsoleProgress::Status(const std::string& text) {
     if (text == status)
         return;
     status = text;
-    if (isTerminal) {
+    if (isTerminal)
         Redraw();
-        return;
-    }
-    fprintf(out, "%s\n", text.c_str());
-    fflush(out);
+    else
+        out << text << std::endl;
 }
 
 void ConsoleProgress::Error(const std::string& text) {
     EndBarLine();
-    fprintf(stderr, "Error: %s\n", text.c_str());
+    out << "Error: " << text << std::endl;
 }
 
 void ConsoleProgress::Completed(const std::string& text) {
     outcome = text;
     EndBarLine();
-    fprintf(out, "\n%s\n", text.c_str());
-    fflush(out);
 }
 
 void ConsoleProgress::BlockingMessage(const std::string& text) {
     EndBarLine();
-    fprintf(out, "\n%s\n", text.c_str());
+    out << "\n" << text << "\n";
     if (autoAcknowledge) {
-        fprintf(out, "(acknowledged: --yes)\n\n");
-        fflush(out);
+        out << "(acknowledged: --yes)\n" << std::endl;
         return;
     }
-    fprintf(out, "Press Enter to continue... ");
-    fflush(out);
-    int c;
-    do {
-        c = fgetc(in);
-    } while (c != '\n' && c != EOF);
-    if (c == EOF)
-        fprintf(out, "\n(no input to read; going on)\n");
-    fprintf(out, "\n");
-    fflush(out);
+    out << "Press Enter to continue... " << std::flush;
+    std::string line;
+    if (!std::getline(in, line))
+        out << "\n(no input to read; going on)";
+    out << "\n" << std::endl;
 }
 
 void ConsoleProgress::Redraw() {
     std::string bar(kBarWidth, ' ');
+    std::string percent = "    ";
     if (indeterminate) {
         // A short block that moves one step each time the sender reports.
         int span = kBarWidth - 4;
@@ -113,21 +106,19 @@ void ConsoleProgress::Redraw() {
         bar.replace(static_cast<size_t>(position), 4, "<==>");
         ++indeterminateStep;
     } else {
-        int filled = static_cast<int>(std::lround(fraction * kBarWidth));
-        bar.replace(0, static_cast<size_t>(filled), static_cast<size_t>(filled), '#');
+        size_t filled = static_cast<size_t>(std::lround(fraction * kBarWidth));
+        bar.replace(0, filled, filled, '#');
+        percent = std::to_string(static_cast<int>(fraction * 100.0f)) + "%";
     }
-    std::string percent = indeterminate ? std::string("    ")
-                                        : std::to_string(static_cast<int>(fraction * 100.0f)) + "%";
     std::string line = "[" + bar + "] " + percent + " " + OneLine(status);
-    // Pad to overwrite a longer previous line; no terminal control codes needed.
-    fprintf(out, "\r%-*s", static_cast<int>(kBarWidth + kStatusWidth + 8), line.c_str());
-    fflush(out);
+    // Padding overwrites a longer previous line; no terminal control codes needed.
+    out << "\r" << std::left << std::setw(static_cast<int>(kLineWidth)) << line << std::flush;
     barShown = true;
 }
 
 void ConsoleProgress::EndBarLine() {
     if (barShown) {
-        fprintf(out, "\n");
+        out << "\n";
         barShown = false;
     }
 }

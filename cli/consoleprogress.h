@@ -5,13 +5,16 @@
 #include "progress.h"
 
 #include <cstdio>
+#include <istream>
+#include <ostream>
 #include <string>
 
 class ConsoleProgress : public UpdateProgress {
 public:
     // `out` gets the display; blocking messages are acknowledged by a line
-    // read from `in`, or at once when `autoAcknowledge` is set.
-    ConsoleProgress(FILE* out, FILE* in, bool isTerminal, bool autoAcknowledge);
+    // read from `in`, or at once when `autoAcknowledge` is set. The outcome
+    // is kept for the caller to print (GetOutcome), so that it comes last.
+    ConsoleProgress(std::ostream& out, std::istream& in, bool isTerminal, bool autoAcknowledge);
 
     void Progress(float fraction) override;
     void ProgressIndeterminate() override;
@@ -23,21 +26,21 @@ public:
     // The outcome text of the last Completed call; empty before it.
     const std::string& GetOutcome() const { return outcome; }
 
-    // Whether a stream is an interactive terminal.
+    // Whether a C stream is an interactive terminal.
     static bool IsTerminal(FILE* stream);
 
 private:
     void Redraw();
     void EndBarLine();
 
-    FILE* out;
-    FILE* in;
+    std::ostream& out;
+    std::istream& in;
     bool isTerminal;
     bool autoAcknowledge;
     bool indeterminate = false;
     bool barShown = false;
     int indeterminateStep = 0;
-    int lastPercentPrinted = -1;
+    int lastPercentPrinted = -10; // so that 0% is printed too
     float fraction = 0.0f;
     std::string status;
     std::string outcome;

@@ -1,0 +1,134 @@
+// The table of commands. A new command is one more entry here, with its
+// handler declared in commands.h and defined in a file of its own.
+#include "commands.h"
+
+namespace {
+
+const char* const kInfoDetails =
+    "FILE may be an update file or a plain SysEx file; the kind is told by\n"
+    "the content, not by the name. Without --json the output is meant for a\n"
+    "person. With --json it is one JSON object with the keys kind, productName,\n"
+    "message, version, versionKnown, headerValues, portSettings (names, ideal,\n"
+    "max, delay, unprepdelay, chunks), macPortNames, imageSize, portions (size,\n"
+    "delay) and totalSysExSize. Texts are stored as 8-bit bytes; in JSON each\n"
+    "byte becomes the character with the same number (U+0000 to U+00FF).\n"
+    "\n"
+    "A file that does not load ends with exit status 1 and the reason on\n"
+    "standard error; with --json, standard output then holds {\"error\": REASON}.\n";
+
+const char* const kPackDetails =
+    "Writes a format-4 update file that sends the given SysEx files as its\n"
+    "portions, in the order given. PORTION:DELAY_MS sets the pause, in\n"
+    "milliseconds, that the device needs after that portion (0 when left out).\n"
+    "The text after the last ':' counts as the delay only when it is all\n"
+    "digits, so Windows paths such as C:\\fw\\part1.syx:500 work.\n"
+    "\n"
+    "--version takes MAJOR.MINOR, two whole numbers from 0 to 65535, stored as\n"
+    "they are and shown as MAJOR.MINOR with at least two minor digits: 1.05\n"
+    "and 1.5 both mean major 1, minor 5 (shown 1.05); write 1.50 for minor 50.\n"
+    "A single number means .00 (2 is 2.00). Without --version the update's\n"
+    "version is 0.00, which means not known.\n"
+    "\n"
+    "The message is stored as given; a backslash followed by n in it reads as\n"
+    "a line break, and the message <sysex> reads as the standard instructions\n"
+    "for installing an update.\n"
+    "\n"
+    "--settings texts have the form win:ANY:key:value:... with the keys name\n"
+    "(port names separated by $), ideal, max, delay, unprepdelay and chunks;\n"
+    "texts for other platforms are kept but not used here. --mac-names takes\n"
+    "port names for the other platform, separated by $. Where no port name\n"
+    "is given, for this platform or the other, the product name is used.\n"
+    "\n"
+    "The update is written to a temporary file beside OUT and renamed over it\n"
+    "only when complete; on any failure OUT is left as it was.\n";
+
+const char* const kSendDetails =
+    "Sends the update portion by portion, as the Windows application does: it\n"
+    "waits for the device's port, sends each portion in paced chunks, waits for\n"
+    "the device's status answer and rest time, and at the end tells whether the\n"
+    "device took the update, if need be after asking it for its firmware version.\n"
+    "The only device this build reaches is the emulated one: --device sim.\n"
+    "\n"
+    "SCRIPT says how the emulated device answers each portion, as a comma-\n"
+    "separated list of accept, fail, silent and installN (N answers of 'still\n"
+    "installing', about a second apart, then accept); the last word holds for\n"
+    "the portions after it. The device is named \"Kestrane Virtual Device\"\n"
+    "unless --sim-name says otherwise; its name must match one of the update's\n"
+    "port names. It reports the firmware version of --sim-version (1.00 unless\n"
+    "given) when asked.\n"
+    "\n"
+    "--virtual-time runs every wait in simulated time and prints how long the\n"
+    "run would have taken. The message the user must acknowledge between\n"
+    "portions waits for Enter, unless --yes is given.\n"
+    "\n"
+    "Exit status: 0 when the device took the update; 2 when it reported an\n"
+    "error, or runs another version than the update's; 3 when the update was\n"
+    "sent but the device did not confirm it; 1 for a file error; 64 for a\n"
+    "mistake on the command line.\n";
+
+} // namespace
+
+const std::vector<CommandInfo>& Commands() {
+    static const std::vector<CommandInfo> commands = {
+        {"info",
+         "[--json] FILE",
+         "Show what an update file or a plain SysEx file holds.",
+         {{"--json", nullptr, nullptr, false, false, "print one JSON object instead of text"}},
+         1,
+         1,
+         kInfoDetails,
+         RunInfo},
+        {"pack",
+         "-o OUT --product NAME [OPTIONS] PORTION[:DELAY_MS]...",
+         "Write an update file from SysEx files.",
+         {{"--output", "-o", "OUT", true, false, "the update file to write"},
+          {"--product", nullptr, "NAME", true, false, "product name (the default port name)"},
+          {"--version", nullptr, "MAJOR.MINOR", false, false,
+           "firmware version that the update installs"},
+          {"--message", nullptr, "TEXT", false, false, "message shown before the update starts"},
+          {"--settings", nullptr, "TEXT", false, true, "a port settings text (repeatable)"},
+          {"--mac-names", nullptr, "TEXT", false, true,
+           "port names for the other platform (repeatable)"},
+          {"--image", nullptr, "FILE.png", false, false, "picture shown during the update"},
+          {"--header-values", nullptr, "A,B,C", false, false,
+           "the three 16-bit header values (default 0,0,0)"}},
+         1,
+         kAnyOperandCount,
+         kPackDetails,
+         RunPack},
+        {"send",
+         "FILE --device sim [OPTIONS]",
+         "Send an update to a device and tell whether it took it.",
+         {{"--device", nullptr, "NAME", false, false,
+           "the device to update: sim, the emulated one"},
+          {"--sim", nullptr, "SCRIPT", false, false,
+           "how the emulated device answers each portion (default accept)"},
+          {"--sim-name", nullptr, "NAME", false, false, "the emulated device's port name"},
+          {"--sim-version", nullptr, "X.YZ", false, false,
+           "firmware version the emulated device reports"},
+          {"--sim-no-identity", nullptr, nullptr, false, false,
+           "the emulated device does not answer the identity request"},
+          {"--sim-appear", nullptr, "MS", false, false,
+           "the emulated device is plugged in only after MS milliseconds"},
+          {"--sim-unplug", nullptr, "PORTION:BYTES:MS", false, false,
+           "unplug it after BYTES of PORTION (from 1), back after MS"},
+          {"--sim-record", nullptr, "FILE", false, false,
+           "write every byte the emulated device receives to FILE"},
+          {"--virtual-time", nullptr, nullptr, false, false, "run every wait in simulated time"},
+          {"--yes", nullptr, nullptr, false, false,
+           "go on at once where the user must acknowledge a message"}},
+         1,
+         1,
+         kSendDetails,
+         RunSend},
+        {"help",
+         "[COMMAND]",
+         "Show the help of the tool or of one command.",
+         {},
+         0,
+         1,
+         nullptr,
+         RunHelp},
+    };
+    return commands;
+}

@@ -1,0 +1,101 @@
+// The commands of kestrane-cli. One table describes every command (its name,
+// arguments, options and handler); the same table drives the parsing of the
+// command line, the checks of required options and operand counts, and the
+// help texts.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 64; // a mistake on the command line (EX_USAGE)
+
+// A mistake on the command line. The tool prints the text with the command's
+// usage line and exits with kExitUsage.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct OptionInfo {
+    const char* name;      // "--json"
+    const char* shortName; // "-o", or nullptr
+    const char* valueName; // "FILE" for an option that takes a value, nullptr for a flag
+    bool required;         // the command cannot run without it
+    bool repeatable;       // may be given more than once; the values are kept in order
+    const char* help;      // one line
+};
+
+// The arguments of one command once the options have been taken out.
+// Options are looked up by their long name ("--json"); "--help" is present
+// when the user asked for the command's help.
+class CommandArguments {
+public:
+    bool Has(const std::string& name) const { return options.count(name) != 0; }
+    // The value of an option, or the fallback when it was not given.
+    std::string Value(const std::string& name, const std::string& fallback = "") const;
+    // Every value of an option, in command-line order (none when not given).
+    const std::vector<std::string>& Values(const std::string& name) const;
+    const std::vector<std::string>& Operands() const { return operands; }
+
+    void AddOption(const std::string& name, const std::string& value);
+    void AddOperand(const std::string& operand) { operands.push_back(operand); }
+
+private:
+    std::map<std::string, std::vector<std::string>> options;
+    std::vector<std::string> operands;
+};
+
+// Runs one command and returns the tool's exit status. Normal output goes to
+// `out`, messages for the user to `err`. A handler may throw UsageError for a
+// mistake on the command line; any other exception ends the tool with
+// kExitFailure and its text on `err`.
+using CommandHandler = int (*)(const CommandArguments& args, std::ostream& out, std::ostream& err);
+
+constexpr size_t kAnyOperandCount = static_cast<size_t>(-1);
+
+struct CommandInfo {
+    const char* name;
+    const char* arguments;   // what follows the name in the usage line
+    const char* description; // one line, for the list of commands
+    std::vector<OptionInfo> options;
+    size_t minOperands;
+    size_t maxOperands;  // kAnyOperandCount for no limit
+    const char* details; // further paragraphs of the command's help, or nullptr
+    CommandHandler handler;
+};
+
+// Every command, in the order of the help text.
+const std::vector<CommandInfo>& Commands();
+const CommandInfo* FindCommand(const std::string& name);
+
+// Splits a command's arguments into options and operands by the command's
+// option table; throws UsageError for an unknown option, a missing value or a
+// single-value option given twice. "--" ends the options; "--name=value" is
+// accepted for options that take a value.
+CommandArguments ParseCommandArguments(const CommandInfo& command,
+                                       const std::vector<std::string>& args);
+
+void PrintToolHelp(std::ostream& out);
+void PrintCommandHelp(const CommandInfo& command, std::ostream& out);
+
+// The handlers, one per command.
+int RunHelp(const CommandArguments& args, std::ostream& out, std::ostream& err);
+int RunInfo(const CommandArguments& args, std::ostream& out, std::ostream& err);
+int RunPack(const CommandArguments& args, std::ostream& out, std::ostream& err);
+int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err);
+
+// The exit status of `send` for the sender's outcome text: 0 when the device
+// took the update, 2 when it reported an error or runs another version, 3 when
+// the update was sent but not confirmed.
+int OutcomeExitStatus(const std::string& outcome);
+
+// Runs the tool on its arguments (without the program name) and returns the
+// exit status: [--verbose] COMMAND [ARGUMENTS]. The diagnostic log is dropped,
+// or written to `err` with --verbose, while the command runs.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

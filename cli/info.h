@@ -1,0 +1,21 @@
+// What the info command shows of a loaded update: a text for a person and a
+// JSON object for programs.
+#pragma once
+
+#include "update.h"
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <string>
+
+// Texts of updates are 8-bit bytes with no code page. For JSON, every byte
+// becomes the Unicode character with the same number (Latin-1 to UTF-8), so
+// that no byte is lost and each can be recovered.
+std::string Latin1ToUtf8(const std::string& bytes);
+
+// The object that "info --json" prints, its keys in a fixed order.
+nlohmann::ordered_json UpdateToJson(const Update& update);
+
+// The text that "info" prints for the update read from `path`.
+void DescribeUpdate(const std::string& path, const Update& update, std::ostream& out);
