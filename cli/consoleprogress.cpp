@@ -25,7 +25,7 @@ std::string OneLine(const std::string& text) {
     std::string line = text;
     std::replace(line.begin(), line.end(), '\n', ' ');
     if (line.size() > kStatusWidth)
-        line = line.substr(0, kStatusWidth - 3) + "...";
+        line.replace(kStatusWidth - 3, std::string::npos, "...");
     return line;
 }
 
