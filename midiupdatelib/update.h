@@ -67,8 +67,9 @@ public:
     uint32_t GetTotalSysExSize() const;
 
 private:
-    void ReadUpdateFile(std::istream& stream);
-    void ReadSysExFile(std::istream& stream);
+    // Both read from the beginning of a stream of `size` bytes.
+    void ReadUpdateFile(std::istream& stream, uint64_t size);
+    void ReadSysExFile(std::istream& stream, uint64_t size);
 
     bool isSysEx = false;
     std::string productName;

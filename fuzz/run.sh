@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds the update-reader fuzz target and runs it for a bounded time.
+#
+#   bash fuzz/run.sh [SECONDS]     (default 60)
+#
+# Starts from a few small update files and SysEx files written below. Exits
+# non-zero on any crash, leak, undefined behaviour, timeout, out-of-memory, or
+# single allocation above 64 MB (inputs are at most 4 KB, so such an
+# allocation can only come from trusting a declared count).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+build=build/fuzz
+seeds=$build/fuzz-seeds
+corpus=$build/fuzz-corpus
+artifacts=$build/fuzz-artifacts
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2 --target fuzz_update
+
+# Little-endian fields as printf escapes.
+u16() { printf '\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)); }
+u32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) \
+    $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+text() { # count, then the bytes (escaped for the format that seed() gives to printf)
+    local escaped=${1//\\/\\\\}
+    u32 ${#1}
+    printf '%s' "${escaped//%/%%}"
+}
+header() { # product major minor message
+    printf 'VeskUpdateFile'; u16 4; text "$1"; u16 "$2"; u16 "$3"; text "$4"; u16 0; u16 1; u16 2
+}
+seed() { printf "$2" >"$seeds/$1"; }
+
+rm -rf "$seeds"
+mkdir -p "$seeds" "$corpus" "$artifacts"
+seed header-only "$(header 'Pad' 1 5 'First\nSecond 100%')"
+seed full "$(header 'Pad Pro' 2 10 '<sysex>')$(u32 2)$(u32 4)\\x89PNG$(u32 1)$(u32 6)\\xf0\\x7e\\x7f\\x06\\x01\\xf7$(u32 100)$(u32 3)$(text 'win:A:ideal:512:max:600:chunks:no:name:Pad USB$Pad')$(u32 5)$(text 'Pad$Pad MIDI')$(u32 1)$(u32 0)$(u32 5)"
+seed cut-portion "$(header 'Pad' 0 0 '')$(u32 1)$(u32 40)\\xf0\\x01"
+seed cut-settings "$(header 'Pad' 0 1 '')$(u32 3)$(u32 30)win:A:delay:5"
+seed sysex '\xf0\x43\x10\x4c\x00\xf7\xf0\x7e\x7f\x06\x01\xf7'
+seed sysex-stray '\xf0\x01\xf7\x55\x66\xf0\x02\xf7\x0a'
+seed sysex-unclosed '\xf0\x43\x10\x4c'
+
+fuzzer=$build/fuzz/fuzz_update
+echo "== Fuzzing the update reader for ${seconds} s"
+"$fuzzer" "$corpus" "$seeds" \
+    -dict=fuzz/update.dict \
+    -max_total_time="$seconds" \
+    -max_len=4096 \
+    -timeout=10 \
+    -malloc_limit_mb=64 \
+    -rss_limit_mb=2048 \
+    -detect_leaks=1 \
+    -close_fd_mask=2 \
+    -artifact_prefix="$artifacts/" \
+    -print_final_stats=1
