@@ -176,7 +176,8 @@ void PrintToolHelp(std::ostream& out) {
         << " COMMAND --help' for the options\n"
         << "of a command.\n"
         << "Exit status: 0 on success, 1 when the command failed, 64 for a mistake\n"
-        << "on the command line.\n";
+        << "on the command line; send also ends with 2 or 3 when the device did not\n"
+        << "take the update (see 'kestrane-cli help send').\n";
 }
 
 void PrintCommandHelp(const CommandInfo& command, std::ostream& out) {

@@ -45,6 +45,10 @@ seed sysex-unclosed '\xf0\x43\x10\x4c'
 
 fuzzer=$build/fuzz/fuzz_update
 echo "== Fuzzing the update reader for ${seconds} s"
+# libFuzzer reports every new path it finds; keep that in a log and show its
+# end, or much more of it when the run found something.
+log=$build/fuzz.log
+status=0
 "$fuzzer" "$corpus" "$seeds" \
     -dict=fuzz/update.dict \
     -max_total_time="$seconds" \
@@ -55,4 +59,10 @@ echo "== Fuzzing the update reader for ${seconds} s"
     -detect_leaks=1 \
     -close_fd_mask=2 \
     -artifact_prefix="$artifacts/" \
-    -print_final_stats=1
+    -print_final_stats=1 >"$log" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+    tail -n 150 "$log"
+    echo "Fuzzing found a problem (exit status $status); the input is in $artifacts/"
+    exit "$status"
+fi
+tail -n 12 "$log"
