@@ -241,10 +241,20 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == nullptr)
         return ToolUsageError(err, "unknown command '" + args[index] + "'");
 
+    // --verbose is a tool-wide option that may also follow the command.
+    std::vector<std::string> commandArgs;
+    bool optionsEnded = false;
+    for (size_t i = index + 1; i < args.size(); ++i) {
+        if (!optionsEnded && args[i] == "--verbose") {
+            verbose = true;
+            continue;
+        }
+        optionsEnded = optionsEnded || args[i] == "--";
+        commandArgs.push_back(args[i]);
+    }
+
     CliLogSink logSink(verbose ? &err : nullptr);
     try {
-        std::vector<std::string> commandArgs(args.begin() + static_cast<std::ptrdiff_t>(index) + 1,
-                                             args.end());
         CommandArguments parsed = ParseCommandArguments(*command, commandArgs);
         if (parsed.Has("--help")) {
             PrintCommandHelp(*command, out);

@@ -77,6 +77,22 @@ TEST(CliSendTest, RecordHoldsExactlyTheWireBytes) {
     EXPECT_EQ(ReadFile(record), expected);
 }
 
+TEST(CliSendTest, VerboseShowsTheDiagnosticLogOnlyWhenAsked) {
+    ScratchFolder folder;
+    std::string path = folder.File("pad.upd");
+    WriteFile(path, TwoPortionUpdate());
+    std::vector<std::string> args = {"send",       path,  "--device", "sim",
+                                     "--sim-name", "Pad", "--yes",    "--virtual-time"};
+    clitest::ToolResult quiet = RunInProcess(args);
+    args.push_back("--verbose");
+    clitest::ToolResult verbose = RunInProcess(args);
+    const std::string entry = "SysExSender::Send(update,sender,progress)\n";
+    EXPECT_EQ(quiet.err.find(entry), std::string::npos);
+    EXPECT_EQ(quiet.out.find(entry), std::string::npos);
+    EXPECT_NE(verbose.err.find(entry), std::string::npos);
+    EXPECT_EQ(verbose.status, 0);
+}
+
 TEST(CliSendTest, RefusesWhatCannotRun) {
     ScratchFolder folder;
     std::string path = folder.File("pad.upd");
