@@ -71,8 +71,7 @@ public:
 
     // Sends every portion and reports the outcome through one Completed call.
     void Send(const Update& update, UpdateProgress& progress);
-    bool SendChunked(const Update::SysExPortion& portion, MidiPort& port,
-                     UpdateProgress& progress);
+    bool SendChunked(const Update::SysExPortion& portion, MidiPort& port, UpdateProgress& progress);
     bool WaitForConnection(MidiPort& port);
     void DoDelay(const Update::SysExPortion& portion, UpdateProgress& progress);
 

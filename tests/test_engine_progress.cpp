@@ -16,7 +16,7 @@ struct ConverterCase {
 
 TEST(ProgressConverterTest, MapsOntoSubRange) {
     const ConverterCase cases[] = {
-        {0, 50, 100, 0.0f, 0.0f},  {0, 50, 100, 0.5f, 0.25f}, {0, 50, 100, 1.0f, 0.5f},
+        {0, 50, 100, 0.0f, 0.0f},   {0, 50, 100, 0.5f, 0.25f},  {0, 50, 100, 1.0f, 0.5f},
         {50, 100, 100, 1.0f, 1.0f}, {50, 100, 100, 0.0f, 0.5f}, {0, 0, 10, 1.0f, 0.0f},
         {0, 0, 10, 0.5f, 0.0f},
     };

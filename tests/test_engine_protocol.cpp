@@ -48,10 +48,10 @@ TEST(UpdateStatusTest, OtherMessagesAreNoResponseAndNotLogged) {
 Bytes IdentityReply(const Bytes& manufacturer, const Bytes& version, const Bytes& name) {
     Bytes reply = {0xF0, 0x7E, 0x00, 0x06, 0x02};
     reply.insert(reply.end(), manufacturer.begin(), manufacturer.end());
-    reply.push_back(0x11);               // family
-    reply.insert(reply.end(), 2, 0x22);  // not examined
+    reply.push_back(0x11);              // family
+    reply.insert(reply.end(), 2, 0x22); // not examined
     reply.insert(reply.end(), version.begin(), version.end());
-    reply.insert(reply.end(), 5, 0x33);  // not examined
+    reply.insert(reply.end(), 5, 0x33); // not examined
     Bytes paddedName = name;
     paddedName.resize(16, 0x00);
     reply.insert(reply.end(), paddedName.begin(), paddedName.end());
@@ -102,8 +102,10 @@ TEST(IdentityReplyTest, RejectsWrongShortAndCutShortReplies) {
         {wrongDevice, "ParseDeviceEnquiryResponse: MIDI sysex header wrong\n"},
         {StatusMessage(0x00), "ParseDeviceEnquiryResponse: MIDI sysex header wrong\n"},
         // Right header, but the reply ends before the bytes the parser reads.
-        {Bytes(full.begin(), full.begin() + 6), "ParseDeviceEnquiryResponse: MIDI sysex reply short\n"},
-        {Bytes(full.begin(), full.end() - 2), "ParseDeviceEnquiryResponse: MIDI sysex reply short\n"},
+        {Bytes(full.begin(), full.begin() + 6),
+         "ParseDeviceEnquiryResponse: MIDI sysex reply short\n"},
+        {Bytes(full.begin(), full.end() - 2),
+         "ParseDeviceEnquiryResponse: MIDI sysex reply short\n"},
     };
     for (const Case& c : cases) {
         LogCapture log;

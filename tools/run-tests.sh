@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh "$@"
 jobs=$(nproc)
 
+echo "== Style checks"
+bash tools/lint.sh
+
 echo "== Windows cross build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"

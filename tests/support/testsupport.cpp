@@ -90,7 +90,15 @@ UpdateFileBuilder& UpdateFileBuilder::Text(const std::string& text) {
 
 UpdateFileBuilder& UpdateFileBuilder::Header(const std::string& product, uint16_t major,
                                              uint16_t minor, const std::string& message) {
-    return Magic("VeskUpdateFile").U16(4).Text(product).U16(major).U16(minor).Text(message).U16(0).U16(0).U16(0);
+    return Magic("VeskUpdateFile")
+        .U16(4)
+        .Text(product)
+        .U16(major)
+        .U16(minor)
+        .Text(message)
+        .U16(0)
+        .U16(0)
+        .U16(0);
 }
 
 UpdateFileBuilder& UpdateFileBuilder::Portion(const std::vector<uint8_t>& bytes, uint32_t delay) {

@@ -54,7 +54,7 @@ public:
     UpdateFileBuilder& U16(uint16_t value);
     UpdateFileBuilder& U32(uint32_t value);
     UpdateFileBuilder& Bytes(const std::vector<uint8_t>& bytes);
-    UpdateFileBuilder& Text(const std::string& text);     // count + bytes
+    UpdateFileBuilder& Text(const std::string& text); // count + bytes
     // Magic, version 4, product, version, message and header values 0, 0, 0.
     UpdateFileBuilder& Header(const std::string& product, uint16_t major = 1, uint16_t minor = 0,
                               const std::string& message = "");

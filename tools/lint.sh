@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Checks the house style: every C++ file clang-formatted, cppcheck clean.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# Every C++ file outside the build trees (git may not be installed).
+mapfile -t sources < <(find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | sort)
+unformatted=0
+for file in "${sources[@]}"; do
+  if ! clang-format --dry-run -Werror "$file" >/dev/null 2>&1; then
+    echo "not clang-formatted: $file"
+    unformatted=1
+  fi
+done
+
+cppcheck --enable=warning,style,performance,portability --std=c++17 --quiet \
+  --error-exitcode=1 --inline-suppr --library=googletest \
+  -I midiupdatelib -I devicesim -I cli -I tests/support \
+  midiupdatelib devicesim cli tests
+
+if [ "$unformatted" -ne 0 ]; then
+  exit 1
+fi
+echo "lint: clean"
