@@ -91,8 +91,19 @@ std::string JoinNames(const std::set<std::string>& names) {
 // Sends the update to the emulated device configured by the options.
 int SendToDevice(const Update& update, const CommandArguments& args, std::ostream& out,
                  std::ostream& err, VirtualClock* clock) {
-    DeviceSim device(PortionData(update), update.GetPortSettings().chunks, clock);
-    std::string name = args.Value("--sim-name", DeviceSim::kDefaultName);
+    // The sender waits for its device without limit, as a person would wait
+    // for a device to be plugged in; an emulated device that can never match
+    // would keep it waiting for ever.
+    const std::string name = args.Value("--sim-name", DeviceSim::kDefaultName);
+    const PortSettings& settings = update.GetPortSettings();
+    if (!MatchesPortName(settings.names, name)) {
+        err << "kestrane-cli: the emulated device '" << name
+            << "' does not match the update's port names (" << JoinNames(settings.names)
+            << "); give it one of them with --sim-name.\n";
+        return kExitFailure;
+    }
+
+    DeviceSim device(PortionData(update), settings.chunks, clock);
     device.SetPortNames(name, name);
     try {
         device.SetScript(ParseAnswerScript(args.Value("--sim", "accept")));
@@ -110,17 +121,6 @@ int SendToDevice(const Update& update, const CommandArguments& args, std::ostrea
     if (args.Has("--sim-record"))
         device.SetRecordFile(args.Value("--sim-record"));
 
-    // The sender waits for its device without limit, as a person would wait
-    // for a device to be plugged in; an emulated device that can never match
-    // would keep it waiting for ever.
-    const PortSettings& settings = update.GetPortSettings();
-    if (!MatchesPortName(settings.names, name)) {
-        err << "kestrane-cli: the emulated device '" << name
-            << "' does not match the update's port names (" << JoinNames(settings.names)
-            << "); give it one of them with --sim-name.\n";
-        return kExitFailure;
-    }
-
     bool terminal = &out == &std::cout && ConsoleProgress::IsTerminal(stdout);
     ConsoleProgress progress(out, std::cin, terminal, args.Has("--yes"));
     {
@@ -133,6 +133,11 @@ int SendToDevice(const Update& update, const CommandArguments& args, std::ostrea
             << static_cast<double>(clock->NowMs() - VirtualClock::kDefaultOriginMs) / 1000.0
             << " s\n";
     out << progress.GetOutcome() << std::endl;
+    if (device.HasRecordFileFailed()) {
+        err << "kestrane-cli: could not write all received bytes to the record file \""
+            << args.Value("--sim-record") << "\".\n";
+        return kExitFailure;
+    }
     return OutcomeExitStatus(progress.GetOutcome());
 }
 

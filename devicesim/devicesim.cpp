@@ -152,6 +152,11 @@ int DeviceSim::GetIdentityRequestCount() const {
     return identityRequests;
 }
 
+bool DeviceSim::HasRecordFileFailed() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return recordFile.is_open() && !recordFile.good();
+}
+
 void DeviceSim::AdvancedTo(int64_t nowMs) {
     std::unique_lock<std::mutex> lock(mutex);
     if (outgoing.empty() || outgoing.begin()->first > nowMs)

@@ -105,6 +105,8 @@ public:
     // once all have been received.
     size_t GetExpectedPortion() const;
     int GetIdentityRequestCount() const;
+    // Whether writing to the record file has failed (the file then lacks bytes).
+    bool HasRecordFileFailed() const;
 
     // The virtual clock has advanced: delivers every answer due by then.
     void AdvancedTo(int64_t nowMs) override;

@@ -104,7 +104,9 @@ TEST(CliSendTest, RefusesWhatCannotRun) {
     };
     const Case cases[] = {
         {{"send", path}, 1, "use --device sim"},
-        {{"send", path, "--device", "sim"}, 1, "does not match the update's port names ('Pad')"},
+        {{"send", path, "--device", "sim", "--sim-record", folder.File("wire.bin")},
+         1,
+         "does not match the update's port names ('Pad')"},
         {{"send", folder.File("missing.upd"), "--device", "sim"},
          1,
          "Update file was invalid (bad header).\n"},
@@ -122,7 +124,25 @@ TEST(CliSendTest, RefusesWhatCannotRun) {
         EXPECT_EQ(result.status, c.status) << c.args.back() << "\n" << result.err;
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
     }
+    // A refused run leaves no record file behind.
+    EXPECT_FALSE(clitest::fs::exists(folder.File("wire.bin")));
 }
+
+#ifdef __linux__
+TEST(CliSendTest, RecordThatCannotBeWrittenIsAnError) {
+    ScratchFolder folder;
+    std::string path = folder.File("pad.upd");
+    WriteFile(path, TwoPortionUpdate());
+    // Every write to /dev/full fails for want of space.
+    clitest::ToolResult result =
+        RunInProcess({"send", path, "--device", "sim", "--sim-name", "Pad", "--sim-record",
+                      "/dev/full", "--virtual-time", "--yes"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("could not write all received bytes to the record file"),
+              std::string::npos)
+        << result.err;
+}
+#endif
 
 TEST(CliSendTest, OutcomeTextsMapToExitStatuses) {
     struct Case {
