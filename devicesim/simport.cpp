@@ -1,5 +1,6 @@
 #include "simport.h"
 
+#include "sysexframing.h"
 #include "utils.h"
 
 SimMidiPort::SimMidiPort(DeviceSim& simDevice, const PortSettings& portSettings)
@@ -42,15 +43,7 @@ void SimMidiPort::Send(const uint8_t* data, uint32_t count) {
         SendVerbatim(data, count);
         return;
     }
-    // One complete SysEx message: 0xF0 in front unless the block begins with
-    // it, 0xF7 at the end unless the block ends with it.
-    std::vector<uint8_t> framed;
-    framed.reserve(count + 2u);
-    if (data[0] != 0xF0)
-        framed.push_back(0xF0);
-    framed.insert(framed.end(), data, data + count);
-    if (data[count - 1] != 0xF7)
-        framed.push_back(0xF7);
+    std::vector<uint8_t> framed = FrameSysExChunk(data, count);
     SendVerbatim(framed.data(), static_cast<uint32_t>(framed.size()));
 }
 
