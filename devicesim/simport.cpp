@@ -50,6 +50,7 @@ void SimMidiPort::Send(const uint8_t* data, uint32_t count) {
 void SimMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
     if (!IsConnected()) {
         LogText("Can't send MIDI, not connected\n");
+        NoteSendFailure();
         return;
     }
     if (device.Receive(this, std::vector<uint8_t>(data, data + count))) {
@@ -57,6 +58,7 @@ void SimMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
             SleepMs(pause);
     } else {
         LogText("%s: Error sending (the device is gone)\n", "SimMidiPort::SendVerbatim");
+        NoteSendFailure();
     }
     if (uint32_t pause = PortPauseMs(settings.unprepdelay))
         SleepMs(pause);

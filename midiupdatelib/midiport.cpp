@@ -65,6 +65,14 @@ std::vector<uint8_t> MidiPort::TakeSysEx() {
     return taken;
 }
 
+uint32_t MidiPort::TakeSendFailures() {
+    return sendFailures.exchange(0);
+}
+
+void MidiPort::NoteSendFailure() {
+    ++sendFailures;
+}
+
 void MidiPort::OnSysExComplete(void* context) {
     static_cast<MidiPort*>(context)->GotSysEx();
 }

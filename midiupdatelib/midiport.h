@@ -2,6 +2,7 @@
 // device, and the assembly of incoming SysEx messages.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -53,7 +54,15 @@ public:
     // message completing in between cannot be lost.
     std::vector<uint8_t> TakeSysEx();
 
+    // How many blocks the port could not hand to the device since the last
+    // call (not connected, or refused by the driver); resets the count. The
+    // sender asks after each portion whether it went out whole.
+    uint32_t TakeSendFailures();
+
 protected:
+    // Called by a port's Send when a block did not go out.
+    void NoteSendFailure();
+
     // Fed by the port with input bytes, on the thread that delivers MIDI input.
     SysExCollector sysExCollector;
 
@@ -61,6 +70,7 @@ private:
     static void OnSysExComplete(void* context);
     void GotSysEx();
 
+    std::atomic<uint32_t> sendFailures{0};
     std::mutex receivedMutex;
     std::vector<uint8_t> receivedSysEx;
 };
