@@ -1,5 +1,7 @@
 #include "sysexframing.h"
 
+#include <cstddef>
+
 namespace {
 
 constexpr uint8_t kSysExStart = 0xF0;
