@@ -131,13 +131,17 @@ DeviceIdentity ParseDeviceEnquiryResponse(const std::vector<uint8_t>& reply) {
         LogText("%s: MIDI sysex header wrong\n", tag);
         return identity;
     }
+    // Never read past the reply; a cut-short reply tells us nothing.
+    if (reply.size() <= sizeof kIdentityReplyHeader) {
+        LogText("%s: MIDI sysex reply short\n", tag);
+        return identity;
+    }
     // A zero first byte introduces a three-byte manufacturer identifier.
     size_t idSize = reply[5] == 0 ? 3 : 1;
     size_t family = 5 + idSize;
     size_t versionAt = family + 3;
     size_t nameAt = versionAt + 4 + 5;
     if (reply.size() < nameAt + kDeviceNameSize) {
-        // Never read past the reply; a cut-short reply tells us nothing.
         LogText("%s: MIDI sysex reply short\n", tag);
         return identity;
     }
@@ -217,6 +221,7 @@ bool SysExSender::SendChunked(const Update::SysExPortion& portion, MidiPort& por
     ByteRange sent = {total.start, total.start};
     const int32_t ideal = port.GetIdealChunkSize();
     const int32_t max = port.GetMaxChunkSize();
+    port.TakeSendFailures(); // count only this portion's blocks
     auto sentText = [&] {
         return "Sent " + ByteSizeText(sent.Size()) + " of " + ByteSizeText(total.Size());
     };
@@ -240,23 +245,25 @@ bool SysExSender::SendChunked(const Update::SysExPortion& portion, MidiPort& por
     }
     progress.Progress(1.0f);
     progress.Status(sentText());
-    return true;
+    return port.TakeSendFailures() == 0;
 }
 
-void SysExSender::Send(const Update& update, UpdateProgress& progress) {
+SendResult SysExSender::Send(const Update& update, UpdateProgress& progress) {
     LogText("%s(update,sender,progress)\n", "SysExSender::Send");
     progress.Progress(0.0f);
     progress.ProgressIndeterminate();
     progress.Status("Started update");
 
-    const uint32_t totalBytes = update.GetTotalSysExSize();
+    // Counted in 64 bits: portions of up to 4 GiB each add up beyond 32 bits.
+    const uint64_t totalBytes = update.GetTotalSysExSize();
     const uint32_t portionCount = static_cast<uint32_t>(update.GetPortionCount());
-    uint32_t sentBytes = 0;
+    uint64_t sentBytes = 0;
     UpdateStatus status = NoResponse;
+    SendResult result;
 
     for (uint32_t i = 0; i < portionCount; ++i) {
         const Update::SysExPortion& portion = update.GetPortion(i);
-        const uint32_t size = static_cast<uint32_t>(portion.GetData().size());
+        const uint64_t size = portion.GetData().size();
         UpdateProgressConverter portionProgress(progress, static_cast<float>(sentBytes),
                                                 static_cast<float>(sentBytes + size),
                                                 static_cast<float>(totalBytes));
@@ -265,10 +272,15 @@ void SysExSender::Send(const Update& update, UpdateProgress& progress) {
         else
             portionProgress.Status(FormatText("Sending chunk #%u of %u", i + 1, portionCount));
 
+        PortionResult portionResult;
         do {
             progress.ProgressIndeterminate();
             if (WaitForConnection(port)) {
-                SendPortion(portion, portionProgress);
+                // Whatever the device said before this portion is not its
+                // answer to it: a late answer to the previous portion must not
+                // pass for this one's.
+                port.ClearSysEx();
+                portionResult.sentWhole = SendPortion(portion, portionProgress);
                 // The device's answer alone decides how the portion went.
                 status = WaitForUpdateToFinish(port, portionProgress);
                 LogText("%s: Disconnecting\n", "SysExSender::Send");
@@ -284,6 +296,8 @@ void SysExSender::Send(const Update& update, UpdateProgress& progress) {
                 status = NotConnected;
             }
         } while (status == NotConnected);
+        portionResult.status = status;
+        result.portions.push_back(portionResult);
         sentBytes += size;
     }
 
@@ -295,11 +309,13 @@ void SysExSender::Send(const Update& update, UpdateProgress& progress) {
     const char* product = update.GetProductName().c_str();
     if (status == Accepted) {
         progress.Completed(FormatText(kUpdatedFormat, product, version.c_str()));
-        return;
+        result.outcome = SendOutcome::DeviceAccepted;
+        return result;
     }
     if (status == Failed) {
         progress.Completed(kSendErrorText);
-        return;
+        result.outcome = SendOutcome::DeviceFailed;
+        return result;
     }
 
     // No verdict from the device: ask it which firmware it now runs.
@@ -308,18 +324,25 @@ void SysExSender::Send(const Update& update, UpdateProgress& progress) {
         port.Request(kIdentityTimeoutMs, kIdentityRequest, sizeof kIdentityRequest);
     if (reply.empty()) {
         progress.Completed(kSentUncheckedText);
-        return;
+        result.outcome = SendOutcome::NoReply;
+        return result;
     }
     DeviceIdentity identity = ParseDeviceEnquiryResponse(reply);
-    if (identity.version.empty())
+    if (identity.version.empty()) {
         progress.Completed(kSentUnconfirmedText);
-    else if (!update.GetVersion().IsKnown())
+        result.outcome = SendOutcome::ReplyUnreadable;
+    } else if (!update.GetVersion().IsKnown()) {
         progress.Completed(FormatText(kSentNowAtVersionFormat, identity.version.c_str()));
-    else if (identity.version != version)
+        result.outcome = SendOutcome::DeviceAtVersion;
+    } else if (identity.version != version) {
         progress.Completed(
             FormatText(kVersionMismatchFormat, product, identity.version.c_str(), version.c_str()));
-    else
+        result.outcome = SendOutcome::VersionMismatch;
+    } else {
         progress.Completed(FormatText(kUpdatedFormat, product, version.c_str()));
+        result.outcome = SendOutcome::VersionConfirmed;
+    }
+    return result;
 }
 
 bool SimpleSysExSender::SendPortion(const Update::SysExPortion& portion, UpdateProgress& progress) {

@@ -59,6 +59,30 @@ ByteRange NextChunk(const ByteRange& remaining, int32_t ideal, int32_t max);
 // Share of `total` that lies before `remaining`.
 float ProgressFraction(const ByteRange& total, const ByteRange& remaining);
 
+// Which branch of the final decision a run took. The texts the user sees are
+// the ones below; callers that must act on the outcome use this value.
+enum class SendOutcome {
+    DeviceAccepted,   // the last portion was accepted: kUpdatedFormat
+    DeviceFailed,     // the last portion was reported failed: kSendErrorText
+    NoReply,          // no answer to the identity request: kSentUncheckedText
+    ReplyUnreadable,  // an answer that could not be read: kSentUnconfirmedText
+    DeviceAtVersion,  // the update names no version; the device's: kSentNowAtVersionFormat
+    VersionMismatch,  // the device runs another version: kVersionMismatchFormat
+    VersionConfirmed, // the device runs the update's version: kUpdatedFormat
+};
+
+// How one portion went: the device's answer, and whether every block of it
+// was handed to the device.
+struct PortionResult {
+    UpdateStatus status = NoResponse;
+    bool sentWhole = true;
+};
+
+struct SendResult {
+    SendOutcome outcome = SendOutcome::NoReply;
+    std::vector<PortionResult> portions; // one per portion, in order
+};
+
 class SysExSender {
 public:
     explicit SysExSender(MidiPort& port);
@@ -66,11 +90,14 @@ public:
     SysExSender(const SysExSender&) = delete;
     SysExSender& operator=(const SysExSender&) = delete;
 
-    // Hands one portion to the port; true when it has been handed over.
+    // Hands one portion to the port; true when every block of it went out.
     virtual bool SendPortion(const Update::SysExPortion& portion, UpdateProgress& progress) = 0;
 
-    // Sends every portion and reports the outcome through one Completed call.
-    void Send(const Update& update, UpdateProgress& progress);
+    // Sends every portion and reports the outcome through one Completed call;
+    // returns the outcome and how each portion went. Only the last portion's
+    // answer decides the outcome.
+    SendResult Send(const Update& update, UpdateProgress& progress);
+    // True when every chunk was handed to the device.
     bool SendChunked(const Update::SysExPortion& portion, MidiPort& port, UpdateProgress& progress);
     bool WaitForConnection(MidiPort& port);
     void DoDelay(const Update::SysExPortion& portion, UpdateProgress& progress);

@@ -266,9 +266,9 @@ void Update::ReadSysExFile(std::istream& stream, uint64_t size) {
     message = sysExInstructions;
 }
 
-uint32_t Update::GetTotalSysExSize() const {
-    return std::accumulate(portions.begin(), portions.end(), uint32_t{0},
-                           [](uint32_t total, const SysExPortion& portion) {
-                               return total + static_cast<uint32_t>(portion.GetData().size());
+uint64_t Update::GetTotalSysExSize() const {
+    return std::accumulate(portions.begin(), portions.end(), uint64_t{0},
+                           [](uint64_t total, const SysExPortion& portion) {
+                               return total + portion.GetData().size();
                            });
 }

@@ -64,7 +64,8 @@ public:
     const std::vector<uint8_t>& GetImage() const { return image; }
     size_t GetPortionCount() const { return portions.size(); }
     const SysExPortion& GetPortion(size_t index) const { return portions[index]; }
-    uint32_t GetTotalSysExSize() const;
+    // Counted in 64 bits: each portion may hold up to 4 GiB.
+    uint64_t GetTotalSysExSize() const;
 
 private:
     // Both read from the beginning of a stream of `size` bytes.
