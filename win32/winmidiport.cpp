@@ -1,0 +1,314 @@
+#include "winmidiport.h"
+
+#include "mididevices.h"
+#include "sysexframing.h"
+#include "utils.h"
+
+#include <cstring>
+
+namespace {
+
+// How often a buffer the driver still plays is asked for again.
+constexpr uint32_t kStillPlayingPollMs = 1000;
+
+void PortPause(int32_t configuredMs) {
+    if (uint32_t ms = PortPauseMs(configuredMs))
+        SleepMs(ms);
+}
+
+} // namespace
+
+WindowsMidiPort::WindowsMidiPort(const PortSettings& settings) : params(settings) {
+    for (auto& buffer : inputBuffers)
+        buffer.reset(new uint8_t[kInputBufferSize]());
+    std::memset(inputHeaders, 0, sizeof inputHeaders);
+}
+
+WindowsMidiPort::~WindowsMidiPort() {
+    // Disconnect logs and resets even a port that never connected; the
+    // buffers are freed only after the input has handed them all back.
+    Disconnect();
+}
+
+int32_t WindowsMidiPort::GetIdealChunkSize() {
+    return params.ideal;
+}
+
+int32_t WindowsMidiPort::GetMaxChunkSize() {
+    return params.max;
+}
+
+bool WindowsMidiPort::IsConnected() {
+    LogText("%s:", "WindowsMidiPort::IsConnected");
+    if (midiOut == nullptr)
+        Connect();
+    // WinMM takes an open handle in place of a device number here.
+    MIDIOUTCAPSA caps = {};
+    MMRESULT err = midiOutGetDevCapsA(reinterpret_cast<UINT_PTR>(midiOut), &caps, sizeof caps);
+    bool connected = midiOut != nullptr && err == MMSYSERR_NOERROR;
+    LogText(" connected=%s (handle=%p, err=%d)\n", connected ? "yes" : "no",
+            static_cast<void*>(midiOut), static_cast<int>(err));
+    return connected;
+}
+
+void WindowsMidiPort::AskForPort() {
+    std::vector<MidiDeviceName> outputs = ReadOutputDevices();
+    int answer = IDNO;
+    for (size_t number = 0; answer == IDNO && number < outputs.size(); ++number) {
+        if (!outputs[number].readable)
+            continue;
+        std::string text =
+            FormatText("Do you wish to update '%s'.\n\n", outputs[number].name.c_str());
+        answer = MessageBoxA(nullptr, text.c_str(), "Kestrane",
+                             MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND);
+        if (answer == IDYES)
+            params.names.insert(outputs[number].name);
+    }
+}
+
+void WindowsMidiPort::Disconnect() {
+    LogText("%s\n", "WindowsMidiPort::Disconnect");
+    // First, so that the buffers the reset hands back are not queued again.
+    listening = false;
+    midiOutReset(midiOut);
+    midiOutClose(midiOut);
+    midiOut = nullptr;
+    if (midiIn != nullptr)
+        CloseInput();
+}
+
+void WindowsMidiPort::CloseInput() {
+    // The reset hands every queued buffer back (the driver refuses to close
+    // while any is queued); stop ends the recording.
+    midiInReset(midiIn);
+    midiInStop(midiIn);
+    for (int i = 0; i < kInputBufferCount; ++i) {
+        MMRESULT err = midiInUnprepareHeader(midiIn, &inputHeaders[i], sizeof(MIDIHDR));
+        if (err != MMSYSERR_NOERROR)
+            LogText("Failed to unprepare MIDIHDR %u (%s).\n", static_cast<unsigned>(i),
+                    GetMidiErrorText(err));
+    }
+    midiInClose(midiIn);
+    midiIn = nullptr;
+}
+
+void WindowsMidiPort::Connect() {
+    LogText("%s\n", "WindowsMidiPort::Connect");
+    // An input left open by an earlier attempt whose output failed is closed
+    // and opened again below, so that the input always belongs to the same
+    // lookup as the output and gets all its buffers queued afresh. Not
+    // listening while it is reset keeps the returned buffers out of the queue.
+    if (midiIn != nullptr) {
+        listening = false;
+        CloseInput();
+    }
+    ListInterfaces();
+
+    int outDevice = FindOutputDevice(params.names);
+    MMRESULT err = midiOutOpen(&midiOut, static_cast<UINT>(outDevice),
+                               reinterpret_cast<DWORD_PTR>(&WindowsMidiPort::MidiOutProc),
+                               reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+    if (err == MMSYSERR_NOERROR) {
+        LogText("MIDI OUT Port opened OK.\n");
+    } else {
+        LogText("MIDI OUT Port failed to open.\n");
+        midiOut = nullptr;
+    }
+
+    listening = true;
+
+    int inDevice = FindInputDevice(params.names);
+    err = midiInOpen(&midiIn, static_cast<UINT>(inDevice),
+                     reinterpret_cast<DWORD_PTR>(&WindowsMidiPort::MidiInProc),
+                     reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION | MIDI_IO_STATUS);
+    if (err == MMSYSERR_NOERROR) {
+        LogText("MIDI IN Port opened OK (%d).\n", inDevice);
+        // Replies arrive only into queued buffers: queue them all before
+        // starting.
+        for (int i = 0; i < kInputBufferCount; ++i) {
+            MIDIHDR& header = inputHeaders[i];
+            std::memset(&header, 0, sizeof header);
+            header.lpData = reinterpret_cast<LPSTR>(inputBuffers[i].get());
+            header.dwBufferLength = kInputBufferSize;
+            header.dwFlags = 0;
+            header.dwUser = reinterpret_cast<DWORD_PTR>(this);
+            err = midiInPrepareHeader(midiIn, &header, sizeof header);
+            if (err != MMSYSERR_NOERROR)
+                LogText("Failed to prepare input buffer [%u] (%s).\n", static_cast<unsigned>(i),
+                        GetMidiErrorText(err));
+            err = midiInAddBuffer(midiIn, &header, sizeof header);
+            if (err != MMSYSERR_NOERROR)
+                LogText("Failed to add input buffer [%u] (%s).\n", static_cast<unsigned>(i),
+                        GetMidiErrorText(err));
+        }
+        err = midiInStart(midiIn);
+        if (err != MMSYSERR_NOERROR)
+            LogText("Failed to start MIDI IN (%s).\n", GetMidiErrorText(err));
+    } else {
+        LogText("MIDI IN Port failed to open (%d).\n", inDevice);
+        midiIn = nullptr;
+    }
+
+    LogText("  opened handles are %p:%p\n", static_cast<void*>(midiOut),
+            static_cast<void*>(midiIn));
+}
+
+void WindowsMidiPort::Send(const uint8_t* data, uint32_t count) {
+    LogText("%s(%p,%u)\n", "WindowsMidiPort::Send", static_cast<const void*>(data),
+            static_cast<unsigned>(count));
+    if (count == 0)
+        return;
+    if (!params.chunks) {
+        SendVerbatim(data, count);
+        return;
+    }
+    std::vector<uint8_t> framed = FrameSysExChunk(data, count);
+    SendVerbatim(framed.data(), static_cast<uint32_t>(framed.size()));
+}
+
+void WindowsMidiPort::Reconnect() {
+    if (midiOut == nullptr)
+        return;
+    Disconnect();
+    Connect();
+}
+
+std::vector<uint8_t> WindowsMidiPort::Request(uint32_t, const uint8_t*, uint32_t) {
+    return GetSysEx();
+}
+
+void WindowsMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
+    if (!IsConnected()) {
+        LogText("Can't send MIDI, not connected\n");
+        NoteSendFailure();
+        return;
+    }
+    // The driver reads the caller's bytes in place; they are not copied.
+    MIDIHDR midiHdr = {};
+    midiHdr.lpData = reinterpret_cast<LPSTR>(const_cast<uint8_t*>(data));
+    midiHdr.dwBufferLength = count;
+    midiHdr.dwFlags = 0;
+    MMRESULT err = midiOutPrepareHeader(midiOut, &midiHdr, sizeof midiHdr);
+    if (err != MMSYSERR_NOERROR) {
+        LogText("%s: Error preparing (%s)\n", "WindowsMidiPort::SendVerbatim",
+                GetMidiErrorText(err));
+        NoteSendFailure();
+        return;
+    }
+    err = midiOutLongMsg(midiOut, &midiHdr, sizeof midiHdr);
+    if (err != MMSYSERR_NOERROR) {
+        LogText("%s: Error sending (%s)\n", "WindowsMidiPort::SendVerbatim", GetMidiErrorText(err));
+        NoteSendFailure();
+    } else {
+        PortPause(params.delay);
+    }
+    // The driver may report the message done before midiOutLongMsg returns,
+    // or play it at the wire's speed long after; the header is released only
+    // once the driver lets go of it, so it is polled rather than waited for.
+    while (true) {
+        err = midiOutUnprepareHeader(midiOut, &midiHdr, sizeof midiHdr);
+        if (err == MIDIERR_STILLPLAYING) {
+            LogText("%s: Still playing\n", "WindowsMidiPort::SendVerbatim");
+            SleepMs(kStillPlayingPollMs);
+            continue;
+        }
+        if (err != MMSYSERR_NOERROR)
+            LogText("%s: Error unpreparing (%d:%s)\n", "WindowsMidiPort::SendVerbatim",
+                    static_cast<int>(err), GetMidiErrorText(err));
+        break;
+    }
+    PortPause(params.unprepdelay);
+}
+
+void WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWORD_PTR param1, DWORD_PTR) {
+    switch (message) {
+    case MIM_OPEN:
+        LogText("MIM open message\n");
+        break;
+    case MIM_CLOSE:
+        LogText("MIM close message\n");
+        break;
+    case MIM_DATA:
+        LogText("MIM data message\n");
+        break;
+    case MIM_LONGDATA: {
+        MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
+        LogText("MIM longdata message(%u)\n", static_cast<unsigned>(header->dwBytesRecorded));
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
+        for (DWORD i = 0; i < header->dwBytesRecorded; ++i)
+            sysExCollector.AddByte(bytes[i]);
+        RequeueInputBuffer(handle, header);
+        break;
+    }
+    case MIM_ERROR:
+        LogText("MIM_ERROR message\n");
+        break;
+    case MIM_LONGERROR:
+        LogText("MIM_LONGERROR message\n");
+        RequeueInputBuffer(handle, reinterpret_cast<MIDIHDR*>(param1));
+        break;
+    case MOM_OPEN:
+    case MOM_CLOSE:
+    case MOM_DONE:
+        LogText("MOM message (ERROR)\n");
+        break;
+    default:
+        LogText("Unknown MIDI IN callback message\n");
+        break;
+    }
+}
+
+void WindowsMidiPort::RequeueInputBuffer(HMIDIIN handle, MIDIHDR* header) {
+    // A buffer that comes back empty (as after a reset), or once the port
+    // stops listening, stays out of the queue until the next Connect.
+    if (!listening || header->dwBytesRecorded == 0)
+        return;
+    // Its bytes are collected: a driver that hands it back unfilled (at a
+    // reset) must not make them count twice.
+    header->dwBytesRecorded = 0;
+    midiInPrepareHeader(handle, header, sizeof(MIDIHDR));
+    if (midiInAddBuffer(handle, header, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
+        LogText("%s: Error recycling buffer\n", "WindowsMidiPort::MidiInCallback");
+}
+
+void CALLBACK WindowsMidiPort::MidiInProc(HMIDIIN handle, UINT message, DWORD_PTR instance,
+                                          DWORD_PTR param1, DWORD_PTR param2) {
+    reinterpret_cast<WindowsMidiPort*>(instance)->MidiInCallback(handle, message, param1, param2);
+}
+
+void CALLBACK WindowsMidiPort::MidiOutProc(HMIDIOUT, UINT message, DWORD_PTR, DWORD_PTR,
+                                           DWORD_PTR) {
+    // Sends are finished by polling the header's release, so these are only
+    // logged.
+    switch (message) {
+    case MIM_OPEN:
+    case MIM_CLOSE:
+    case MIM_DATA:
+    case MIM_LONGDATA:
+    case MIM_ERROR:
+    case MIM_LONGERROR:
+        LogText("MIM message\n");
+        break;
+    case MOM_OPEN:
+        LogText("MOM open message\n");
+        break;
+    case MOM_CLOSE:
+        LogText("MOM close message\n");
+        break;
+    case MOM_DONE:
+        LogText("MOM done message (NOT pausing)\n");
+        break;
+    default:
+        LogText("Unknown MIDI OUT callback message\n");
+        break;
+    }
+}
+
+const char* WindowsMidiPort::GetMidiErrorText(MMRESULT code) {
+    // midiInGetErrorTextA knows the output errors too.
+    static char text[256];
+    text[0] = '\0';
+    midiInGetErrorTextA(code, text, sizeof text);
+    text[255] = '\0';
+    return text;
+}
