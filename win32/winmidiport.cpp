@@ -26,8 +26,9 @@ WindowsMidiPort::WindowsMidiPort(const PortSettings& settings) : params(settings
 
 WindowsMidiPort::~WindowsMidiPort() {
     // Disconnect logs and resets even a port that never connected; the
-    // buffers are freed only after the input has handed them all back.
-    Disconnect();
+    // buffers are freed only after the input has handed them all back. This
+    // class's own version, whatever a derived class would make of it.
+    WindowsMidiPort::Disconnect();
 }
 
 int32_t WindowsMidiPort::GetIdealChunkSize() {
