@@ -4,6 +4,8 @@
 // help texts.
 #pragma once
 
+#include "sendupdate.h"
+
 #include <cstddef>
 #include <map>
 #include <ostream>
@@ -90,10 +92,16 @@ int RunInfo(const CommandArguments& args, std::ostream& out, std::ostream& err);
 int RunPack(const CommandArguments& args, std::ostream& out, std::ostream& err);
 int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err);
 
-// The exit status of `send` for the sender's outcome text: 0 when the device
-// took the update, 2 when it reported an error or runs another version, 3 when
-// the update was sent but not confirmed.
-int OutcomeExitStatus(const std::string& outcome);
+// The exit status of `send` for the sender's outcome: 0 when the device took
+// the update, 2 when it reported an error or runs another version, 3 when the
+// update was sent but not confirmed.
+int OutcomeExitStatus(SendOutcome outcome);
+
+// What `send` says before the outcome about the portions that did not go
+// well: one line for each portion that did not reach the device whole, and
+// for each earlier portion that the device reported failed (the last one's
+// answer is the outcome itself).
+std::vector<std::string> PortionWarnings(const SendResult& result);
 
 // Runs the tool on its arguments (without the program name) and returns the
 // exit status: [--verbose] COMMAND [ARGUMENTS]. The diagnostic log is dropped,

@@ -2,9 +2,11 @@
 // progress display, and tells the outcome by the exit status.
 #include "commands.h"
 #include "consoleprogress.h"
+#include "loadupdate.h"
 
 #include "answerscript.h"
 #include "devicesim.h"
+#include "portionwire.h"
 #include "portnames.h"
 #include "sendupdate.h"
 #include "simport.h"
@@ -14,10 +16,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <system_error>
 
 namespace {
 
@@ -25,60 +29,109 @@ namespace {
 constexpr int kExitDeviceError = 2; // the device reported an error, or runs another version
 constexpr int kExitUnconfirmed = 3; // sent, but the device did not confirm it
 
-// Whether a text is what a printf format with only %s conversions gives for
-// some arguments.
-bool MatchesFormat(const char* text, const char* format) {
-    for (; *format != '\0'; ++format, ++text) {
-        if (format[0] == '%' && format[1] == 's') {
-            for (const char* rest = text;; ++rest) {
-                if (MatchesFormat(rest, format + 2))
-                    return true;
-                if (*rest == '\0')
-                    return false;
-            }
-        }
-        if (*text != *format)
-            return false;
-    }
-    return *text == '\0';
-}
-
 } // namespace
 
-int OutcomeExitStatus(const std::string& outcome) {
-    const char* text = outcome.c_str();
-    if (MatchesFormat(text, kUpdatedFormat) || MatchesFormat(text, kSentNowAtVersionFormat))
+int OutcomeExitStatus(SendOutcome outcome) {
+    switch (outcome) {
+    case SendOutcome::DeviceAccepted:
+    case SendOutcome::VersionConfirmed:
+    case SendOutcome::DeviceAtVersion:
         return kExitOk;
-    if (outcome == kSendErrorText || MatchesFormat(text, kVersionMismatchFormat))
+    case SendOutcome::DeviceFailed:
+    case SendOutcome::VersionMismatch:
         return kExitDeviceError;
-    if (outcome == kSentUncheckedText || outcome == kSentUnconfirmedText)
+    case SendOutcome::NoReply:
+    case SendOutcome::ReplyUnreadable:
         return kExitUnconfirmed;
+    }
     return kExitFailure;
+}
+
+std::vector<std::string> PortionWarnings(const SendResult& result) {
+    std::vector<std::string> warnings;
+    const size_t count = result.portions.size();
+    for (size_t index = 0; index < count; ++index) {
+        const PortionResult& portion = result.portions[index];
+        const std::string which =
+            "Warning: portion " + std::to_string(index + 1) + " of " + std::to_string(count);
+        if (!portion.sentWhole)
+            warnings.push_back(which + " did not reach the device whole.");
+        // The last portion's answer is the outcome itself.
+        if (portion.status == Failed && index + 1 < count)
+            warnings.push_back(which + " was reported failed by the device.");
+    }
+    return warnings;
 }
 
 namespace {
 
-int64_t ParseMilliseconds(const std::string& text, const char* option) {
-    char* end = nullptr;
-    long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 0)
-        throw UsageError(std::string(option) + " takes a number of milliseconds, not '" + text +
-                         "'");
+// The longest time an option of the emulated device may name: a day.
+constexpr uint64_t kMaxSimMs = 86400000;
+const char* const kMaxSimMsText = "86400000 (24 hours)";
+
+// A whole number of decimal digits (leading zeros allowed) from min to max;
+// anything else is a UsageError with the text of `refusal`.
+uint64_t ParseNumber(const std::string& text, uint64_t min, uint64_t max,
+                     const std::string& refusal) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError(refusal);
+    uint64_t value = 0;
+    for (char digit : text) {
+        const uint64_t next = static_cast<uint64_t>(digit - '0');
+        if (next > max || value > (max - next) / 10) // value * 10 + next would pass max
+            throw UsageError(refusal);
+        value = value * 10 + next;
+    }
+    if (value < min)
+        throw UsageError(refusal);
     return value;
 }
 
-// PORTION:BYTES:MS, the portion counted from 1.
-void ApplyUnplug(DeviceSim& device, const std::string& text) {
+int64_t ParseMilliseconds(const std::string& text, const char* option) {
+    return static_cast<int64_t>(ParseNumber(text, 0, kMaxSimMs,
+                                            std::string(option) +
+                                                " takes a number of milliseconds from 0 to " +
+                                                kMaxSimMsText + ", not '" + text + "'"));
+}
+
+// PORTION:BYTES:MS, the portion counted from 1, BYTES counted on the wire
+// (framing included) and at most the portion's wire size, where the portion
+// has been received whole.
+void ApplyUnplug(DeviceSim& device, const Update& update, const std::string& text) {
+    const std::string form = "--sim-unplug takes PORTION:BYTES:MS";
     std::vector<std::string> fields = Split(text, ':');
     if (fields.size() != 3)
-        throw UsageError("--sim-unplug takes PORTION:BYTES:MS, not '" + text + "'");
-    int64_t portion = ParseMilliseconds(fields[0], "--sim-unplug");
-    int64_t bytes = ParseMilliseconds(fields[1], "--sim-unplug");
-    int64_t replugMs = ParseMilliseconds(fields[2], "--sim-unplug");
-    if (portion < 1 || bytes > UINT32_MAX)
-        throw UsageError("--sim-unplug takes PORTION:BYTES:MS with PORTION from 1, not '" + text +
-                         "'");
-    device.SetUnplug(static_cast<size_t>(portion - 1), static_cast<uint32_t>(bytes), replugMs);
+        throw UsageError(form + ", not '" + text + "'");
+    const size_t portions = update.GetPortionCount();
+    if (portions == 0)
+        throw UsageError("--sim-unplug names a portion, but the update has none");
+    const uint64_t portion =
+        ParseNumber(fields[0], 1, portions,
+                    form + " with PORTION from 1 to " + std::to_string(portions) +
+                        " (the update's portions), not '" + text + "'");
+    const std::vector<uint8_t>& data = update.GetPortion(portion - 1).GetData();
+    if (data.empty())
+        throw UsageError("--sim-unplug names portion " + std::to_string(portion) +
+                         ", which holds no bytes and is never sent");
+    const uint64_t wireSize = PortionWireSize(data, update.GetPortSettings());
+    const uint64_t bytes =
+        ParseNumber(fields[1], 0, wireSize,
+                    form + " with BYTES from 0 to " + std::to_string(wireSize) + " (portion " +
+                        std::to_string(portion) +
+                        " on the wire, framing included), not '" + text + "'");
+    const uint64_t replugMs = ParseNumber(fields[2], 0, kMaxSimMs,
+                                          form + " with MS from 0 to " + kMaxSimMsText +
+                                              ", not '" + text + "'");
+    device.SetUnplug(static_cast<size_t>(portion - 1), bytes, static_cast<int64_t>(replugMs));
+}
+
+// The record file is emptied as the device is set up, so it must not be the
+// update being sent under another name (another spelling, a link).
+void CheckRecordIsNotUpdate(const std::string& record, const std::string& updatePath) {
+    std::error_code error; // a record file that does not exist yet is not the update
+    if (std::filesystem::equivalent(record, updatePath, error))
+        throw UsageError("--sim-record names the update file being sent ('" + record +
+                         "'); record to another file");
 }
 
 std::string JoinNames(const std::set<std::string>& names) {
@@ -103,42 +156,51 @@ int SendToDevice(const Update& update, const CommandArguments& args, std::ostrea
         return kExitFailure;
     }
 
-    DeviceSim device(PortionData(update), settings.chunks, clock);
+    DeviceSim device(PortionData(update), settings, clock);
     device.SetPortNames(name, name);
     try {
         device.SetScript(ParseAnswerScript(args.Value("--sim", "accept")));
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(std::string("--sim: ") + e.what());
+    }
+    try {
         if (args.Has("--sim-version"))
             device.SetFirmwareVersion(args.Value("--sim-version"));
     } catch (const std::invalid_argument& e) {
-        throw UsageError(e.what());
+        throw UsageError(std::string("--sim-version: ") + e.what());
     }
     if (args.Has("--sim-no-identity"))
         device.SetIdentityEnabled(false);
     if (args.Has("--sim-appear"))
         device.SetAppearAfterMs(ParseMilliseconds(args.Value("--sim-appear"), "--sim-appear"));
     if (args.Has("--sim-unplug"))
-        ApplyUnplug(device, args.Value("--sim-unplug"));
-    if (args.Has("--sim-record"))
+        ApplyUnplug(device, update, args.Value("--sim-unplug"));
+    if (args.Has("--sim-record")) {
+        CheckRecordIsNotUpdate(args.Value("--sim-record"), args.Operands().at(0));
         device.SetRecordFile(args.Value("--sim-record"));
+    }
 
     bool terminal = &out == &std::cout && ConsoleProgress::IsTerminal(stdout);
     ConsoleProgress progress(out, std::cin, terminal, args.Has("--yes"));
+    SendResult result;
     {
         SimMidiPort port(device, settings);
         SimpleSysExSender sender(port);
-        sender.Send(update, progress);
+        result = sender.Send(update, progress);
     }
     if (clock != nullptr)
         out << "Simulated time: " << std::fixed << std::setprecision(1)
             << static_cast<double>(clock->NowMs() - VirtualClock::kDefaultOriginMs) / 1000.0
             << " s\n";
+    for (const std::string& warning : PortionWarnings(result))
+        out << warning << "\n";
     out << progress.GetOutcome() << std::endl;
     if (device.HasRecordFileFailed()) {
         err << "kestrane-cli: could not write all received bytes to the record file \""
             << args.Value("--sim-record") << "\".\n";
         return kExitFailure;
     }
-    return OutcomeExitStatus(progress.GetOutcome());
+    return OutcomeExitStatus(result.outcome);
 }
 
 } // namespace
@@ -154,12 +216,14 @@ int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err) 
         throw UsageError("unknown device '" + device + "' (the only one is 'sim')");
 
     const std::string& path = args.Operands().at(0);
-    std::ifstream file(path, std::ios::binary);
     std::unique_ptr<Update> update;
     try {
-        update = std::make_unique<Update>(file);
+        update = std::make_unique<Update>(LoadUpdateFile(path));
     } catch (const ParseError& e) {
         err << e.what() << "\n";
+        return kExitFailure;
+    } catch (const FileAccessError& e) {
+        err << "kestrane-cli: " << e.what() << "\n";
         return kExitFailure;
     }
 

@@ -144,25 +144,85 @@ TEST(CliSendTest, RecordThatCannotBeWrittenIsAnError) {
 }
 #endif
 
-TEST(CliSendTest, OutcomeTextsMapToExitStatuses) {
+// The exit status comes from the sender's decision, not from its text, which
+// the formatting limit cuts short for a long product name.
+TEST(CliSendTest, ExitStatusHoldsForALongProductName) {
+    const std::string product(260, 'P');
+    ScratchFolder folder;
+    std::string path = folder.File("long.upd");
+    WriteFile(path, UpdateFileBuilder()
+                        .Header(product, 1, 5)
+                        .Portion({0xF0, 0x01, 0xF7}, 0)
+                        .Settings("win:t:name:Pad:delay:0:unprepdelay:0")
+                        .Data());
     struct Case {
-        std::string text;
+        std::vector<std::string> options;
         int status;
     };
     const Case cases[] = {
-        {FormatText(kUpdatedFormat, "Pad", "1.05"), 0},
-        // A product name that looks like another outcome does not confuse it.
-        {FormatText(kUpdatedFormat, "x' firmware version is now 1.0", "1.05"), 0},
-        {FormatText(kSentNowAtVersionFormat, "2.10"), 0},
-        {kSendErrorText, 2},
-        {FormatText(kVersionMismatchFormat, "Pad", "1.04", "1.05"), 2},
-        {kSentUncheckedText, 3},
-        {kSentUnconfirmedText, 3},
-        {"", 1},
-        {"The update has been sent.", 1},
+        {{"--sim", "accept"}, 0},
+        {{"--sim", "silent", "--sim-version", "1.05"}, 0},
+        {{"--sim", "silent", "--sim-version", "1.04"}, 2},
+        {{"--sim", "silent", "--sim-no-identity"}, 3},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(OutcomeExitStatus(c.text), c.status) << c.text;
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"send",       path,  "--device",       "sim",
+                                         "--sim-name", "Pad", "--virtual-time", "--yes"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        clitest::ToolResult result = RunInProcess(args);
+        EXPECT_EQ(result.status, c.status) << c.options.back() << "\n" << result.out;
+    }
+}
+
+// Only the last portion decides the outcome, but the tool says what went
+// wrong with the earlier ones before it.
+TEST(CliSendTest, WarnsAboutEarlierPortionsBeforeTheOutcome) {
+    ScratchFolder folder;
+    std::string path = folder.File("three.upd");
+    WriteFile(path, UpdateFileBuilder()
+                        .Header("Pad", 1, 5)
+                        .Portion({0xF0, 0x01, 0x02, 0xF7, 0xF0, 0x03, 0xF7}, 0)
+                        .Portion({0xF0, 0x04, 0xF7}, 0)
+                        .Portion({0xF0, 0x05, 0xF7}, 0)
+                        .Settings("win:t:ideal:2:max:8:delay:5:unprepdelay:5")
+                        .Data());
+    struct Case {
+        std::vector<std::string> options;
+        int status;
+        std::vector<std::string> warnings;
+    };
+    const Case cases[] = {
+        {{"--sim", "accept"}, 0, {}},
+        {{"--sim", "fail,fail,accept"},
+         0,
+         {"Warning: portion 1 of 3 was reported failed by the device.",
+          "Warning: portion 2 of 3 was reported failed by the device."}},
+        // The last portion's failure is the outcome, not a warning.
+        {{"--sim", "accept,accept,fail"}, 2, {}},
+        // Unplugged after three bytes of the first portion: its second message
+        // cannot go out.
+        {{"--sim-unplug", "1:3:100"},
+         0,
+         {"Warning: portion 1 of 3 did not reach the device whole."}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"send",       path,  "--device",       "sim",
+                                         "--sim-name", "Pad", "--virtual-time", "--yes"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        clitest::ToolResult result = RunInProcess(args);
+        SCOPED_TRACE(c.options[1]);
+        EXPECT_EQ(result.status, c.status) << result.out;
+        // The warnings come as lines of their own after the run, right
+        // before the outcome.
+        size_t runEnd = result.out.find('\n', result.out.find("Simulated time: "));
+        ASSERT_NE(runEnd, std::string::npos) << result.out;
+        std::string expected;
+        for (const std::string& warning : c.warnings)
+            expected += warning + "\n";
+        std::string after = result.out.substr(runEnd + 1);
+        EXPECT_EQ(after.substr(0, expected.size()), expected) << result.out;
+        EXPECT_EQ(after.find("Warning: ", expected.size()), std::string::npos) << result.out;
+    }
 }
 
 } // namespace

@@ -98,6 +98,11 @@ TEST(ParsePortSettingsTest, Grammar) {
         {"win:A:delay:15ms", 1024, 3072, 15, 100, true, {}},
         {"win:A:delay:-5", 1024, 3072, -5, 100, true, {}},
         {"win:A:unprepdelay: +42", 1024, 3072, 200, 42, true, {}},
+        // Number texts beyond 32 bits wrap as 32-bit integers.
+        {"win:A:ideal:2147483648", INT32_MIN, 3072, 200, 100, true, {}},
+        {"win:A:max:4294967297", 1024, 1, 200, 100, true, {}},
+        {"win:A:delay:-2147483649", 1024, 3072, INT32_MAX, 100, true, {}},
+        {"win:A:unprepdelay:99999999999999999999", 1024, 3072, 200, 1661992959, true, {}},
         {"win:A:ideal::max:9", 0, 9, 200, 100, true, {}},
         {"win:A:chunks:no", 1024, 3072, 200, 100, false, {}},
         {"win:A:chunks:off", 1024, 3072, 200, 100, false, {}},

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <new>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -444,8 +445,11 @@ TEST(SysExFileTest, KindIsDecidedByContent) {
 }
 
 TEST(SysExFileTest, FilesOnDiskAreReadByContentWhateverTheirName) {
-    const std::string updatePath = testing::TempDir() + "kestrane_update_named.syx";
-    const std::string sysExPath = testing::TempDir() + "kestrane_sysex_named.upd";
+    // Names of this process's own, so that two suites running at once do not
+    // write each other's files.
+    const std::string unique = std::to_string(std::random_device()());
+    const std::string updatePath = testing::TempDir() + "kestrane_update_named_" + unique + ".syx";
+    const std::string sysExPath = testing::TempDir() + "kestrane_sysex_named_" + unique + ".upd";
     const std::string sysEx = "\xF0\x43\x10\xF7\xF0\x43\x11\xF7";
     {
         std::ofstream(updatePath, std::ios::binary)

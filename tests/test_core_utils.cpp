@@ -58,8 +58,11 @@ TEST(ClockTest, ReadingsFollowASleep) {
     int64_t before = GetTimeMs();
     SleepMs(500);
     int64_t elapsed = GetTimeMs() - before;
-    EXPECT_GE(elapsed, 450);
-    EXPECT_LE(elapsed, 2000);
+    // A sleep ends no earlier than asked (give or take the system timer's
+    // tick); how late it ends depends on the machine's load, so the upper
+    // bound is one that no working clock can reach.
+    EXPECT_GE(elapsed, 490);
+    EXPECT_LT(elapsed, 60000);
 }
 
 class SteppedTime : public TimeSource {
