@@ -101,7 +101,10 @@ TEST(IdentityReplyTest, RejectsWrongShortAndCutShortReplies) {
         {{0xF0, 0x7E, 0x00, 0x06}, "ParseDeviceEnquiryResponse: MIDI sysex header short\n"},
         {wrongDevice, "ParseDeviceEnquiryResponse: MIDI sysex header wrong\n"},
         {StatusMessage(0x00), "ParseDeviceEnquiryResponse: MIDI sysex header wrong\n"},
-        // Right header, but the reply ends before the bytes the parser reads.
+        // Right header, but the reply ends before the bytes the parser reads
+        // (the first case is caught by the sanitizer build when read past).
+        {Bytes(full.begin(), full.begin() + 5),
+         "ParseDeviceEnquiryResponse: MIDI sysex reply short\n"},
         {Bytes(full.begin(), full.begin() + 6),
          "ParseDeviceEnquiryResponse: MIDI sysex reply short\n"},
         {Bytes(full.begin(), full.end() - 2),

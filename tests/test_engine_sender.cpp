@@ -2,12 +2,8 @@
 // goes out on the wire, how the device's answers are waited for, and which
 // outcome the user is told.
 #include "answerscript.h"
-#include "devicesim.h"
-#include "sendupdate.h"
 #include "simmessages.h"
-#include "simport.h"
-#include "testsupport.h"
-#include "virtualclock.h"
+#include "test_engine_run.h"
 
 #include <gtest/gtest.h>
 
@@ -18,84 +14,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-const char* const kProduct = "Kestrane Virtual Device";
-
-struct PortionSpec {
-    Bytes data;
-    uint32_t delay;
-};
-
-Update MakeUpdate(const std::vector<PortionSpec>& portions, uint16_t major = 1, uint16_t minor = 5,
-                  const std::string& settings = "") {
-    UpdateFileBuilder file;
-    file.Header(kProduct, major, minor);
-    for (const PortionSpec& portion : portions)
-        file.Portion(portion.data, portion.delay);
-    if (!settings.empty())
-        file.Settings(settings);
-    std::istringstream stream(file.Data());
-    return Update(stream);
-}
-
-// Several complete SysEx messages of 7-bit data, `size` bytes in all. No
-// data byte is 0x0A, on which a chunk may end in the middle of a message.
-Bytes SysExData(size_t size) {
-    Bytes data;
-    while (data.size() < size) {
-        data.push_back(0xF0);
-        for (int i = 0; i < 60 && data.size() + 1 < size; ++i)
-            data.push_back(static_cast<uint8_t>((data.size() * 7) & 0x7F) | 0x01);
-        data.push_back(0xF7);
-    }
-    data.resize(size);
-    data.back() = 0xF7;
-    return data;
-}
-
-// One run of the sender in virtual time. The clock is installed before the
-// device exists, as the device follows it.
-class SenderRun {
-public:
-    explicit SenderRun(const Update& update)
-        : update(update), time(clock),
-          device(std::make_unique<DeviceSim>(PortionData(update), update.GetPortSettings().chunks,
-                                             &clock)) {}
-
-    ~SenderRun() {
-        port.reset(); // every port goes before its device
-        device.reset();
-    }
-
-    // Runs SysExSender::Send with the update's own port settings.
-    void Send() {
-        port = std::make_unique<SimMidiPort>(*device, update.GetPortSettings());
-        SimpleSysExSender sender(*port);
-        startMs = GetTimeMs();
-        sender.Send(update, progress);
-        endMs = GetTimeMs();
-    }
-
-    std::string Outcome() const {
-        return progress.completed.size() == 1 ? progress.completed[0] : "<not one outcome>";
-    }
-
-    size_t IndexOf(const std::string& call, size_t from = 0) const {
-        auto found = std::find(progress.calls.begin() + from, progress.calls.end(), call);
-        return static_cast<size_t>(found - progress.calls.begin());
-    }
-
-    const Update& update;
-    VirtualClock clock;
-    ScopedVirtualTime time;
-    LogCapture log;
-    RecordingProgress progress;
-    std::unique_ptr<DeviceSim> device;
-    std::unique_ptr<SimMidiPort> port;
-    int64_t startMs = 0;
-    int64_t endMs = 0;
-};
+using namespace enginetest;
 
 struct WireCase {
     const char* name;
@@ -142,7 +61,7 @@ TEST(SenderWireTest, ChunksAndFramingAreByteExact) {
 }
 
 TEST(SenderWireTest, SeveralPortionsArriveInOrderAndWhole) {
-    std::vector<PortionSpec> portions;
+    std::vector<TestPortion> portions;
     for (size_t i = 0; i < 10; ++i)
         portions.push_back({SysExData(700 + 300 * i), static_cast<uint32_t>(100 * i)});
     Update update = MakeUpdate(portions);
@@ -150,7 +69,7 @@ TEST(SenderWireTest, SeveralPortionsArriveInOrderAndWhole) {
     run.Send();
 
     Bytes all;
-    for (const PortionSpec& portion : portions)
+    for (const TestPortion& portion : portions)
         all.insert(all.end(), portion.data.begin(), portion.data.end());
     // The data is made of whole messages, so the framed wire equals the data.
     Bytes wire = run.device->GetReceivedBytes();
@@ -170,31 +89,41 @@ struct OutcomeCase {
     const char* deviceVersion;
     uint16_t major, minor;
     std::string expected;
+    SendOutcome outcome;
 };
 
 TEST(SenderOutcomeTest, EveryBranchOfTheFinalDecision) {
     const OutcomeCase cases[] = {
         {"accepted", "accept", true, "9.99", 1, 5,
-         "The 'Kestrane Virtual Device' was updated sucessfully to version 1.05."},
+         "The 'Kestrane Virtual Device' was updated sucessfully to version 1.05.",
+         SendOutcome::DeviceAccepted},
         {"accepted after installing", "install3", true, "9.99", 1, 5,
-         "The 'Kestrane Virtual Device' was updated sucessfully to version 1.05."},
+         "The 'Kestrane Virtual Device' was updated sucessfully to version 1.05.",
+         SendOutcome::DeviceAccepted},
         {"device error", "fail", true, "1.05", 1, 5,
-         "There was an error sending the update file.\nPlease restart the device and try again."},
+         "There was an error sending the update file.\nPlease restart the device and try again.",
+         SendOutcome::DeviceFailed},
         {"silent, no identity reply", "silent", false, "1.05", 1, 5,
          "The update has been sent.\nPlease check your device for update status.\nYou may need "
-         "to restart the device for the update process to complete."},
+         "to restart the device for the update process to complete.",
+         SendOutcome::NoReply},
         {"silent, update version unknown", "silent", true, "1.05", 0, 0,
          "The update has been sent to the device sucessfully.\nIt is now at version firmware "
-         "1.05."},
+         "1.05.",
+         SendOutcome::DeviceAtVersion},
         {"silent, device at another version", "silent", true, "1.04", 1, 5,
          "The 'Kestrane Virtual Device' firmware version is now 1.04.\nThe update file version "
-         "was 1.05.\nThe update process did not complete successfully."},
+         "was 1.05.\nThe update process did not complete successfully.",
+         SendOutcome::VersionMismatch},
         {"silent, device at the update's version", "silent", true, "1.05", 1, 5,
-         "The 'Kestrane Virtual Device' was updated sucessfully to version 1.05."},
+         "The 'Kestrane Virtual Device' was updated sucessfully to version 1.05.",
+         SendOutcome::VersionConfirmed},
         {"only the last portion counts", "fail,accept", true, "9.99", 1, 5,
-         "The 'Kestrane Virtual Device' was updated sucessfully to version 1.05."},
+         "The 'Kestrane Virtual Device' was updated sucessfully to version 1.05.",
+         SendOutcome::DeviceAccepted},
         {"a last failure is not hidden", "accept,fail", true, "1.05", 1, 5,
-         "There was an error sending the update file.\nPlease restart the device and try again."},
+         "There was an error sending the update file.\nPlease restart the device and try again.",
+         SendOutcome::DeviceFailed},
     };
     for (const OutcomeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -205,6 +134,7 @@ TEST(SenderOutcomeTest, EveryBranchOfTheFinalDecision) {
         run.device->SetFirmwareVersion(c.deviceVersion);
         run.Send();
         EXPECT_EQ(run.Outcome(), c.expected);
+        EXPECT_EQ(run.result.outcome, c.outcome);
         bool verified = std::string(c.script).find("silent") != std::string::npos;
         EXPECT_EQ(run.device->GetIdentityRequestCount(), verified ? 1 : 0);
     }
@@ -343,7 +273,7 @@ TEST(SenderConnectionTest, WaitsForADeviceThatAppearsLate) {
 }
 
 TEST(SenderConnectionTest, UnpluggedDeviceIsRetriedForTheNextPortion) {
-    std::vector<PortionSpec> portions = {
+    std::vector<TestPortion> portions = {
         {SysExData(3000), 0}, {SysExData(3000), 0}, {SysExData(3000), 0}};
     Update update = MakeUpdate(portions);
     SenderRun run(update);
@@ -404,7 +334,7 @@ TEST(SenderProgressTest, PacingPauseIsProportionalToTheChunk) {
 }
 
 TEST(SenderProgressTest, WholeRunMovesForwardAndEndsFull) {
-    std::vector<PortionSpec> portions = {
+    std::vector<TestPortion> portions = {
         {SysExData(5000), 200}, {SysExData(3000), 0}, {SysExData(2000), 100}};
     Update update = MakeUpdate(portions);
     SenderRun run(update);
@@ -421,7 +351,7 @@ TEST(SenderProgressTest, WholeRunMovesForwardAndEndsFull) {
 
 TEST(SenderBlockingMessageTest, ShownOnceAfterTheFirstOfSeveralPortions) {
     for (size_t count : {1u, 2u, 3u}) {
-        std::vector<PortionSpec> portions(count, PortionSpec{SysExData(200), 500});
+        std::vector<TestPortion> portions(count, TestPortion{SysExData(200), 500});
         Update update = MakeUpdate(portions);
         SenderRun run(update);
         run.Send();
