@@ -42,7 +42,7 @@ Update LoadExample() {
 }
 
 std::string SendOnce(const Update& update, VirtualClock* clock) {
-    DeviceSim device(PortionData(update), update.GetPortSettings().chunks, clock);
+    DeviceSim device(PortionData(update), update.GetPortSettings(), clock);
     QuietProgress progress;
     {
         SimMidiPort port(device, update.GetPortSettings());

@@ -114,14 +114,13 @@ void ApplyUnplug(DeviceSim& device, const Update& update, const std::string& tex
         throw UsageError("--sim-unplug names portion " + std::to_string(portion) +
                          ", which holds no bytes and is never sent");
     const uint64_t wireSize = PortionWireSize(data, update.GetPortSettings());
-    const uint64_t bytes =
-        ParseNumber(fields[1], 0, wireSize,
-                    form + " with BYTES from 0 to " + std::to_string(wireSize) + " (portion " +
-                        std::to_string(portion) +
-                        " on the wire, framing included), not '" + text + "'");
-    const uint64_t replugMs = ParseNumber(fields[2], 0, kMaxSimMs,
-                                          form + " with MS from 0 to " + kMaxSimMsText +
-                                              ", not '" + text + "'");
+    const uint64_t bytes = ParseNumber(fields[1], 0, wireSize,
+                                       form + " with BYTES from 0 to " + std::to_string(wireSize) +
+                                           " (portion " + std::to_string(portion) +
+                                           " on the wire, framing included), not '" + text + "'");
+    const uint64_t replugMs =
+        ParseNumber(fields[2], 0, kMaxSimMs,
+                    form + " with MS from 0 to " + kMaxSimMsText + ", not '" + text + "'");
     device.SetUnplug(static_cast<size_t>(portion - 1), bytes, static_cast<int64_t>(replugMs));
 }
 

@@ -35,10 +35,18 @@ PortionAnswer ParseWord(const std::string& word, const std::string& text) {
             Reject("\"install\" without a count", text);
         if (count.find_first_not_of("0123456789") != std::string::npos)
             Reject("unknown answer \"" + word + "\"", text);
-        if (count.size() > 5 || std::stoi(count) > kMaxInstallCount)
-            Reject("install count above " + std::to_string(kMaxInstallCount), text);
+        // Leading zeros are allowed; the digits are summed up only while the
+        // count stays within its range, so no length overflows.
+        int installCount = 0;
+        for (char digit : count) {
+            installCount = installCount * 10 + (digit - '0');
+            if (installCount > kMaxInstallCount)
+                Reject("\"" + word + "\": the install count must be from 0 to " +
+                           std::to_string(kMaxInstallCount),
+                       text);
+        }
         answer.kind = PortionAnswer::Install;
-        answer.installCount = std::stoi(count);
+        answer.installCount = installCount;
     } else if (word.empty()) {
         Reject("an empty answer", text);
     } else {

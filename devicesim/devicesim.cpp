@@ -1,6 +1,6 @@
 #include "devicesim.h"
 
-#include "portionmatcher.h"
+#include "portionwire.h"
 #include "portnames.h"
 #include "simmessages.h"
 #include "simport.h"
@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cassert>
 #include <chrono>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -17,6 +18,16 @@ const char* const kTag = "DeviceSim";
 std::string ByteText(int value) {
     return value < 0 ? std::string("none") : FormatText("0x%02x", static_cast<unsigned>(value));
 }
+
+// A time ms after `at`, held at the clock's end instead of running past it.
+int64_t LaterMs(int64_t at, int64_t ms) {
+    constexpr int64_t kEnd = std::numeric_limits<int64_t>::max();
+    ms = std::max<int64_t>(ms, 0);
+    return at > kEnd - ms ? kEnd : at + ms;
+}
+
+// The longest single wait of the real-time driver; it looks again after it.
+constexpr int64_t kLongestWaitMs = 3600000;
 
 } // namespace
 
@@ -29,9 +40,9 @@ std::vector<std::vector<uint8_t>> PortionData(const Update& update) {
     return data;
 }
 
-DeviceSim::DeviceSim(std::vector<std::vector<uint8_t>> portionData, bool chunked,
-                     VirtualClock* virtualClock)
-    : portions(std::move(portionData)), chunks(chunked), clock(virtualClock),
+DeviceSim::DeviceSim(std::vector<std::vector<uint8_t>> portionData,
+                     const PortSettings& portSettings, VirtualClock* virtualClock)
+    : portions(std::move(portionData)), settings(portSettings), clock(virtualClock),
       outputName(kDefaultName), inputName(kDefaultName), createdAtMs(GetTimeMs()),
       appearAtMs(createdAtMs), reports(portions.size()) {
     firmwareVersion.major = 1;
@@ -92,10 +103,10 @@ void DeviceSim::SetIdentityEnabled(bool enabled) {
 
 void DeviceSim::SetAppearAfterMs(int64_t ms) {
     std::lock_guard<std::mutex> lock(mutex);
-    appearAtMs = createdAtMs + std::max<int64_t>(ms, 0);
+    appearAtMs = LaterMs(createdAtMs, ms);
 }
 
-void DeviceSim::SetUnplug(size_t portionIndex, uint32_t afterBytes, int64_t replugAfterMs) {
+void DeviceSim::SetUnplug(size_t portionIndex, uint64_t afterBytes, int64_t replugAfterMs) {
     std::lock_guard<std::mutex> lock(mutex);
     unplugPlan.armed = true;
     unplugPlan.portion = portionIndex;
@@ -114,7 +125,7 @@ void DeviceSim::SetRecordFile(const std::string& path) {
 
 void DeviceSim::ScheduleSend(int64_t delayMs, std::vector<uint8_t> bytes) {
     std::lock_guard<std::mutex> lock(mutex);
-    ScheduleLocked(GetTimeMs() + std::max<int64_t>(delayMs, 0), std::move(bytes));
+    ScheduleLocked(LaterMs(GetTimeMs(), delayMs), std::move(bytes));
 }
 
 bool DeviceSim::IsPresent() {
@@ -215,16 +226,16 @@ bool DeviceSim::Receive(SimMidiPort* port, const std::vector<uint8_t>& message) 
     size_t accepted = message.size();
     bool unplug = false;
     if (unplugPlan.armed && expected == unplugPlan.portion && expected < reports.size()) {
-        const uint32_t sofar = reports[expected].wireBytes;
-        const size_t room = unplugPlan.afterBytes > sofar ? unplugPlan.afterBytes - sofar : 0;
+        const uint64_t sofar = reports[expected].wireBytes;
+        const uint64_t room = unplugPlan.afterBytes > sofar ? unplugPlan.afterBytes - sofar : 0;
         if (message.size() >= room) {
-            accepted = room;
+            accepted = static_cast<size_t>(room);
             unplug = true;
         }
     }
     RecordLocked(message.data(), accepted);
     if (expected < reports.size())
-        reports[expected].wireBytes += static_cast<uint32_t>(accepted);
+        reports[expected].wireBytes += accepted;
     if (accepted == message.size())
         HandleMessageLocked(message, now);
     if (unplug)
@@ -269,39 +280,36 @@ void DeviceSim::RecordLocked(const uint8_t* bytes, size_t count) {
 }
 
 void DeviceSim::HandleMessageLocked(const std::vector<uint8_t>& message, int64_t now) {
-    const bool identityRequest = message == IdentityRequest();
-    if (expected >= portions.size()) {
-        if (identityRequest)
-            AnswerIdentityLocked(now);
-        else
-            LogText("%s: unexpected message of %u bytes after the last portion\n", kTag,
-                    static_cast<unsigned>(message.size()));
-        return;
-    }
-    // The identity request counts as such only where it is not the data that
-    // the device expects next.
-    if (identityRequest && !(matcher->IsMatched() && matcher->Continues(message))) {
+    // The identity request counts as such only where it is not the message
+    // that the device expects next.
+    if (message == IdentityRequest() && (!wire || message != wire->GetMessage())) {
         AnswerIdentityLocked(now);
         return;
     }
-    const bool wasMatched = matcher->IsMatched();
-    matcher->Take(message);
-    if (wasMatched && !matcher->IsMatched()) {
-        PortionReport& report = reports[expected];
-        report.matched = false;
-        report.firstDifferenceOffset = matcher->GetDifferenceOffset();
-        LogText("%s: portion %u differs at offset %u: expected %s, received %s\n", kTag,
-                static_cast<unsigned>(expected + 1),
-                static_cast<unsigned>(matcher->GetDifferenceOffset()),
-                ByteText(matcher->GetExpectedByte()).c_str(),
-                ByteText(matcher->GetReceivedByte()).c_str());
+    if (!wire) {
+        LogText("%s: unexpected message of %u bytes after the last portion\n", kTag,
+                static_cast<unsigned>(message.size()));
+        return;
     }
-    if (matcher->IsComplete())
+    // Every message stands for the one expected next, whatever it holds, so
+    // that a portion ends where the sender ends it even on a wrong wire.
+    PortionReport& report = reports[expected];
+    const MessageDifference difference = FirstDifference(wire->GetMessage(), message);
+    if (report.matched && difference.index >= 0) {
+        report.matched = false;
+        report.firstDifferenceOffset = static_cast<int64_t>(wire->GetOffset()) + difference.index;
+        LogText("%s: portion %u differs at wire byte %s: expected %s, received %s\n", kTag,
+                static_cast<unsigned>(expected + 1),
+                std::to_string(report.firstDifferenceOffset).c_str(),
+                ByteText(difference.expected).c_str(), ByteText(difference.received).c_str());
+    }
+    wire->Advance();
+    if (wire->IsDone())
         CompletePortionLocked(now);
 }
 
 void DeviceSim::StartPortionLocked() {
-    matcher.reset();
+    wire.reset();
     // Nothing can be received of a portion without bytes: it counts as done
     // and is not answered.
     while (expected < portions.size() && portions[expected].empty()) {
@@ -310,7 +318,7 @@ void DeviceSim::StartPortionLocked() {
         ++expected;
     }
     if (expected < portions.size())
-        matcher = std::make_unique<PortionMatcher>(portions[expected], chunks);
+        wire = std::make_unique<PortionWire>(portions[expected], settings);
 }
 
 void DeviceSim::CompletePortionLocked(int64_t now) {
@@ -325,7 +333,7 @@ void DeviceSim::CompletePortionLocked(int64_t now) {
             static_cast<unsigned>(number), static_cast<unsigned>(portions[expected].size()),
             report.matched ? "" : ", with differences", answer.ToString().c_str());
 
-    const int64_t at = now + answerLatencyMs;
+    const int64_t at = LaterMs(now, answerLatencyMs);
     switch (answer.kind) {
     case PortionAnswer::Accept:
         ScheduleLocked(at, BuildUpdateStatusMessage(kStatusAccepted, number));
@@ -335,13 +343,15 @@ void DeviceSim::CompletePortionLocked(int64_t now) {
         break;
     case PortionAnswer::Silent:
         break;
-    case PortionAnswer::Install:
-        for (int i = 0; i < answer.installCount; ++i)
-            ScheduleLocked(at + i * installIntervalMs,
-                           BuildUpdateStatusMessage(kStatusInstalling, number));
-        ScheduleLocked(at + answer.installCount * installIntervalMs,
-                       BuildUpdateStatusMessage(kStatusAccepted, number));
+    case PortionAnswer::Install: {
+        int64_t due = at;
+        for (int i = 0; i < answer.installCount; ++i) {
+            ScheduleLocked(due, BuildUpdateStatusMessage(kStatusInstalling, number));
+            due = LaterMs(due, installIntervalMs);
+        }
+        ScheduleLocked(due, BuildUpdateStatusMessage(kStatusAccepted, number));
         break;
+    }
     }
     ++expected;
     StartPortionLocked();
@@ -356,7 +366,7 @@ void DeviceSim::AnswerIdentityLocked(int64_t now) {
     LogText("%s: identity request, answering version %u.%02u\n", kTag,
             static_cast<unsigned>(firmwareVersion.major),
             static_cast<unsigned>(firmwareVersion.minor));
-    ScheduleLocked(now + answerLatencyMs, BuildIdentityReply(firmwareVersion));
+    ScheduleLocked(LaterMs(now, answerLatencyMs), BuildIdentityReply(firmwareVersion));
 }
 
 void DeviceSim::UnplugLocked(int64_t now) {
@@ -364,11 +374,11 @@ void DeviceSim::UnplugLocked(int64_t now) {
     unplugPlan.armed = false;
     if (!reports[portion].complete)
         reports[portion].interrupted = true;
-    LogText("%s: unplugged after %u bytes of portion %u, back in %u ms\n", kTag,
-            static_cast<unsigned>(reports[portion].wireBytes), static_cast<unsigned>(portion + 1),
-            static_cast<unsigned>(unplugPlan.replugAfterMs));
+    LogText("%s: unplugged after %s bytes of portion %u, back in %s ms\n", kTag,
+            std::to_string(reports[portion].wireBytes).c_str(), static_cast<unsigned>(portion + 1),
+            std::to_string(unplugPlan.replugAfterMs).c_str());
     unplugged = true;
-    replugAtMs = now + unplugPlan.replugAfterMs;
+    replugAtMs = LaterMs(now, unplugPlan.replugAfterMs);
     ++plugCount;
     // A device that loses power forgets what it was about to say.
     outgoing.clear();
@@ -427,7 +437,10 @@ void DeviceSim::DriverLoop() {
         if (outgoing.empty())
             wake.wait(lock, changed);
         else
-            wake.wait_for(lock, std::chrono::milliseconds(outgoing.begin()->first - now), changed);
+            wake.wait_for(
+                lock,
+                std::chrono::milliseconds(std::min(outgoing.begin()->first - now, kLongestWaitMs)),
+                changed);
     }
     caughtUp.notify_all();
 }

@@ -1,9 +1,11 @@
 // An emulated firmware-update device, for running the sender without
 // hardware: it receives the update's portions through a SimMidiPort, checks
-// them against the update's data, and answers each one with the update-status
-// message as its script says. It answers the MIDI Identity Request with a
-// configured firmware version, and it can appear late, or be unplugged in the
-// middle of a portion and come back, to exercise the sender's retries.
+// every message against the exact wire image that the sender and the port
+// make of the update's data under its port settings, and answers each
+// portion with the update-status message as its script says. It answers the
+// MIDI Identity Request with a configured firmware version, and it can appear
+// late, or be unplugged in the middle of a portion and come back, to exercise
+// the sender's retries.
 //
 // Its answers are delivered by a thread of its own, as a MIDI driver delivers
 // input on its callback thread. In real time that thread waits for the next
@@ -13,6 +15,7 @@
 #pragma once
 
 #include "answerscript.h"
+#include "portsettings.h"
 #include "update.h"
 #include "virtualclock.h"
 
@@ -27,16 +30,18 @@
 #include <thread>
 #include <vector>
 
-class PortionMatcher;
+class PortionWire;
 class SimMidiPort;
 
 // What the device made of one portion.
 struct PortionReport {
-    bool complete = false;              // every byte of it arrived
-    bool matched = true;                // no byte differed from the expected data
-    bool interrupted = false;           // the device was unplugged before it was complete
-    int64_t firstDifferenceOffset = -1; // where in the data the first difference lies
-    uint32_t wireBytes = 0;             // bytes received while it was expected, framing included
+    bool complete = false;    // its last expected message arrived
+    bool matched = true;      // every message equalled the expected one
+    bool interrupted = false; // the device was unplugged before it was complete
+    // Where the first difference lies, counted in the portion's wire image
+    // (framing included); -1 when there is none.
+    int64_t firstDifferenceOffset = -1;
+    uint64_t wireBytes = 0; // bytes received while it was expected, framing included
 };
 
 // The data of every portion of an update, in order.
@@ -48,11 +53,12 @@ public:
     static constexpr int64_t kDefaultAnswerLatencyMs = 20;
     static constexpr int64_t kDefaultInstallIntervalMs = 1000;
 
-    // portions: the update's data, in order. chunks: the framing flag of the
-    // port settings, which tells how the port wraps each block. clock: the
+    // portions: the update's data, in order. settings: the update's port
+    // settings, whose chunk sizes and framing flag tell which messages carry
+    // each portion on the wire (the names play no part here). clock: the
     // virtual clock to follow (it must be installed as the time source and
     // outlive the device), or null for real time.
-    DeviceSim(std::vector<std::vector<uint8_t>> portions, bool chunks,
+    DeviceSim(std::vector<std::vector<uint8_t>> portions, const PortSettings& settings,
               VirtualClock* clock = nullptr);
     // Stops the driver thread. Every SimMidiPort on this device must be
     // destroyed first.
@@ -67,6 +73,8 @@ public:
     void SetPortNames(const std::string& outputName, const std::string& inputName);
     // Accepts every portion unless set.
     void SetScript(const AnswerScript& script);
+    // Times are in ms, negative ones taken as 0; a time too far off for the
+    // clock is never reached (a device told to appear after it never does).
     // Time from a portion's last byte (or an identity request) to the answer.
     void SetAnswerLatencyMs(int64_t ms);
     // Time between the answers of an install script word.
@@ -83,7 +91,7 @@ public:
     // included) of the portion portionIndex (0 for the first) have arrived;
     // the rest of that message is lost. It is present again replugAfterMs
     // later and then waits for the portion after the interrupted one.
-    void SetUnplug(size_t portionIndex, uint32_t afterBytes, int64_t replugAfterMs);
+    void SetUnplug(size_t portionIndex, uint64_t afterBytes, int64_t replugAfterMs);
     // Also writes every received byte to this file (created or emptied now);
     // throws std::runtime_error when it cannot be opened.
     void SetRecordFile(const std::string& path);
@@ -146,7 +154,7 @@ private:
     void DriverLoop();
 
     const std::vector<std::vector<uint8_t>> portions;
-    const bool chunks;
+    const PortSettings settings;
     VirtualClock* const clock;
 
     mutable std::mutex mutex;
@@ -172,13 +180,13 @@ private:
     struct UnplugPlan {
         bool armed = false;
         size_t portion = 0;
-        uint32_t afterBytes = 0;
+        uint64_t afterBytes = 0;
         int64_t replugAfterMs = 0;
     } unplugPlan;
 
     // Reception.
     size_t expected = 0;
-    std::unique_ptr<PortionMatcher> matcher;
+    std::unique_ptr<PortionWire> wire; // of the expected portion; null after the last
     std::vector<PortionReport> reports;
     std::vector<uint8_t> received;
     std::ofstream recordFile;

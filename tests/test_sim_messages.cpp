@@ -29,6 +29,9 @@ TEST(AnswerScript, ReadsEveryWord) {
         {"silent,fail", {Answer(PortionAnswer::Silent), Answer(PortionAnswer::Fail)}},
         {" fail , install12 ", {Answer(PortionAnswer::Fail), Answer(PortionAnswer::Install, 12)}},
         {"install0", {Answer(PortionAnswer::Install, 0)}},
+        {"install000001", {Answer(PortionAnswer::Install, 1)}},
+        {"install10000,install0000010000",
+         {Answer(PortionAnswer::Install, 10000), Answer(PortionAnswer::Install, 10000)}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -59,8 +62,9 @@ TEST(AnswerScript, RejectsBadTextsNamingTheProblem) {
         {"install", "without a count"},
         {"installx", "\"installx\""},
         {"install-1", "\"install-1\""},
-        {"install10001", "above 10000"},
-        {"install99999999999", "above 10000"},
+        {"install10001", "\"install10001\": the install count must be from 0 to 10000"},
+        {"install99999999999", "from 0 to 10000"},
+        {"install0000000000000000000010001", "from 0 to 10000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

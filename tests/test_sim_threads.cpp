@@ -28,7 +28,7 @@ Bytes NumberedMessage(int number) {
 
 TEST(DeviceSimThreads, AnswersDeliveredInPiecesArriveWhole) {
     LogCapture log;
-    DeviceSim device({}, true);
+    DeviceSim device({}, defaultPortSettings);
     PortSettings settings = defaultPortSettings;
     settings.names = {};
     SimMidiPort port(device, settings);
