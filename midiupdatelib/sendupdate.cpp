@@ -254,7 +254,7 @@ SendResult SysExSender::Send(const Update& update, UpdateProgress& progress) {
     progress.ProgressIndeterminate();
     progress.Status("Started update");
 
-    // Counted in 64 bits: portions of up to 4 GiB each add up beyond 32 bits.
+    // Sums kept in 64 bits, so that no count can wrap on the way.
     const uint64_t totalBytes = update.GetTotalSysExSize();
     const uint32_t portionCount = static_cast<uint32_t>(update.GetPortionCount());
     uint64_t sentBytes = 0;

@@ -3,6 +3,7 @@
 #include "utils.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
@@ -27,6 +28,11 @@ const char kWrongVersion[] =
     "Update file is wrong version. Please check you have the latest version of the updater.";
 const char kTruncated[] = "Update file was truncated. Did it download correctly?";
 const char kTruncatedSysEx[] = "Trucated sysex";
+// Sizes and positions of SysEx data are 32-bit throughout (the sender's
+// progress, the byte counts shown); an update whose SysEx data adds up to more
+// is refused before its data is read.
+constexpr uint64_t kMaxTotalSysEx = UINT32_MAX;
+const char kTooLarge[] = "Update file is too large: its SysEx data adds up to more than 4 GB.";
 const char kUnrecognised[] = "File contains unrecognised data. Please Please check you have the "
                              "latest version of the updater.";
 
@@ -205,6 +211,7 @@ void Update::ReadUpdateFile(std::istream& stream, uint64_t size) {
     if (reader.Failed())
         throw ParseError(kTruncated);
 
+    uint64_t totalSysEx = 0;
     while (!reader.Failed()) {
         uint32_t tag = 0;
         if (!reader.ReadU32(tag))
@@ -214,6 +221,9 @@ void Update::ReadUpdateFile(std::istream& stream, uint64_t size) {
             uint32_t count = 0;
             if (!reader.ReadU32(count))
                 break;
+            totalSysEx += count;
+            if (totalSysEx > kMaxTotalSysEx)
+                throw ParseError(kTooLarge);
             std::vector<uint8_t> data;
             if (!reader.ReadBytes(count, data))
                 throw ParseError(kTruncatedSysEx);
@@ -256,6 +266,8 @@ void Update::ReadUpdateFile(std::istream& stream, uint64_t size) {
 
 void Update::ReadSysExFile(std::istream& stream, uint64_t size) {
     productName = "<SysEx Update Device>";
+    if (size > kMaxTotalSysEx)
+        throw ParseError(kTooLarge);
     std::vector<uint8_t> data(static_cast<size_t>(size));
     stream.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(size));
     uint64_t got = static_cast<uint64_t>(stream.gcount());
@@ -266,9 +278,9 @@ void Update::ReadSysExFile(std::istream& stream, uint64_t size) {
     message = sysExInstructions;
 }
 
-uint64_t Update::GetTotalSysExSize() const {
-    return std::accumulate(portions.begin(), portions.end(), uint64_t{0},
-                           [](uint64_t total, const SysExPortion& portion) {
-                               return total + portion.GetData().size();
+uint32_t Update::GetTotalSysExSize() const {
+    return std::accumulate(portions.begin(), portions.end(), uint32_t{0},
+                           [](uint32_t total, const SysExPortion& portion) {
+                               return total + static_cast<uint32_t>(portion.GetData().size());
                            });
 }

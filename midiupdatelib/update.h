@@ -64,8 +64,8 @@ public:
     const std::vector<uint8_t>& GetImage() const { return image; }
     size_t GetPortionCount() const { return portions.size(); }
     const SysExPortion& GetPortion(size_t index) const { return portions[index]; }
-    // Counted in 64 bits: each portion may hold up to 4 GiB.
-    uint64_t GetTotalSysExSize() const;
+    // Never beyond 32 bits: the readers refuse larger updates.
+    uint32_t GetTotalSysExSize() const;
 
 private:
     // Both read from the beginning of a stream of `size` bytes.

@@ -444,6 +444,62 @@ TEST(SysExFileTest, KindIsDecidedByContent) {
         EXPECT_EQ(LoadError(c.file), c.expected) << c.file.size() << " bytes";
 }
 
+// SysEx sizes are 32-bit throughout: an update whose data adds up to more is
+// refused before any of the large data is read. The files are sparse, so
+// they take next to nothing on disk.
+TEST(UpdateFileTest, SysExBeyondFourGigabytesIsRefusedBeforeItIsRead) {
+    const std::string tooLarge =
+        "Update file is too large: its SysEx data adds up to more than 4 GB.";
+    const std::string unique = std::to_string(std::random_device()());
+    const std::string updatePath = testing::TempDir() + "kestrane_large_" + unique + ".upd";
+    const std::string sysExPath = testing::TempDir() + "kestrane_large_" + unique + ".syx";
+    {
+        // Two bytes, then a portion of 4294967295 bytes: one byte too many.
+        std::ofstream file(updatePath, std::ios::binary);
+        file << UpdateFileBuilder()
+                    .Header("Pad")
+                    .Portion({0xF0, 0xF7}, 0)
+                    .U32(1)
+                    .U32(UINT32_MAX)
+                    .Data();
+        file.seekp(UINT32_MAX, std::ios::cur);
+        file << UpdateFileBuilder().U32(0).Data();
+        // A plain SysEx file of 4 GiB and one byte.
+        std::ofstream sysEx(sysExPath, std::ios::binary);
+        sysEx << "\xF0\x01\xF7";
+        sysEx.seekp(static_cast<std::streamoff>(UINT32_MAX) - 2, std::ios::cur);
+        sysEx << '\xF7';
+        ASSERT_TRUE(file.good() && sysEx.good());
+    }
+    for (const std::string& path : {updatePath, sysExPath}) {
+        std::ifstream file(path, std::ios::binary);
+        try {
+            Update update(file);
+            ADD_FAILURE() << path << " loaded";
+        } catch (const ParseError& error) {
+            EXPECT_EQ(error.what(), tooLarge) << path;
+        }
+    }
+    std::remove(updatePath.c_str());
+    std::remove(sysExPath.c_str());
+
+    // Exactly 4294967295 bytes in all is still an update: its declared count
+    // fits, and the file that is cut short says so.
+    std::istringstream cutShort(UpdateFileBuilder()
+                                    .Header("Pad")
+                                    .Portion({0xF0}, 0)
+                                    .U32(1)
+                                    .U32(UINT32_MAX - 1)
+                                    .U32(0)
+                                    .Data());
+    try {
+        Update update(cutShort);
+        ADD_FAILURE() << "loaded";
+    } catch (const ParseError& error) {
+        EXPECT_STREQ(error.what(), "Trucated sysex");
+    }
+}
+
 TEST(SysExFileTest, FilesOnDiskAreReadByContentWhateverTheirName) {
     // Names of this process's own, so that two suites running at once do not
     // write each other's files.
