@@ -1,0 +1,492 @@
+// The WinMM port against the emulated update device, reached through Wine's
+// winmm and the virtual MIDI driver (devicesim/winedrv). The driver presents
+// the device among decoys and is configured through environment variables,
+// which each test sets before its port first calls WinMM.
+//
+// The driver fixes its device lists when winmm first counts the devices, so
+// every test here uses the one layout below, set before any test runs.
+// Where the driver is not installed the tests skip.
+#include "mididevices.h"
+#include "testsupport.h"
+#include "winmidiport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Outputs 0 to 4 and inputs 0 to 2, the device's own at 3 and at 1.
+const char* const kOutputDecoys =
+    "Microsoft GS Wavetable Synth$kestrane port pad$Other Synth$*$3- Kestrane Port Pad";
+const char* const kInputDecoys = "Other In$*$3- Kestrane Port Pad In";
+const char* const kDeviceName = "Kestrane Port Pad";
+const char* const kInputName = "Kestrane Port Pad In";
+constexpr int kOwnOutput = 3;
+constexpr int kOwnInput = 1;
+
+// The device's settings, cleared before every test.
+const char* const kDeviceVariables[] = {"KESTRANE_SIM_UPDATE",  "KESTRANE_SIM_SCRIPT",
+                                        "KESTRANE_SIM_VERSION", "KESTRANE_SIM_NO_IDENTITY",
+                                        "KESTRANE_SIM_APPEAR",  "KESTRANE_SIM_UNPLUG",
+                                        "KESTRANE_SIM_BAUD",    "KESTRANE_SIM_SEND",
+                                        "KESTRANE_SIM_RECORD",  "KESTRANE_SIM_SESSION"};
+
+// The MIDI wire's speed, at which the driver can play long messages.
+const char* const kWireBaud = "31250";
+
+// Polling bound for what the device does on its own threads; a correct run
+// takes a fraction of it.
+constexpr DWORD kPatienceMs = 10000;
+
+void SetVariable(const char* name, const std::string& value) {
+    SetEnvironmentVariableA(name, value.c_str());
+}
+
+void SetLayout() {
+    SetVariable("KESTRANE_SIM_OUT_NAME", kDeviceName);
+    SetVariable("KESTRANE_SIM_IN_NAME", kInputName);
+    SetVariable("KESTRANE_SIM_NUMBER", "2");
+    SetVariable("KESTRANE_SIM_OUT_DECOYS", kOutputDecoys);
+    SetVariable("KESTRANE_SIM_IN_DECOYS", kInputDecoys);
+}
+
+std::string TempPath(const char* suffix) {
+    static int counter = 0;
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) +
+           FormatText("kestrane-port-%lu-%d%s", GetCurrentProcessId(), ++counter, suffix);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file),
+                                std::istreambuf_iterator<char>());
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    for (uint8_t byte : bytes)
+        text += FormatText("%02X", byte);
+    return text;
+}
+
+// A SysEx message of the given size with data bytes that vary.
+std::vector<uint8_t> Message(size_t size, uint8_t seed) {
+    std::vector<uint8_t> message(size);
+    for (size_t i = 0; i < size; ++i)
+        message[i] = static_cast<uint8_t>((seed + i * 7) & 0x7F);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    return message;
+}
+
+PortSettings Settings(const std::string& name, bool chunks = true) {
+    PortSettings settings = defaultPortSettings;
+    settings.names = {name};
+    settings.delay = 0;
+    settings.unprepdelay = 0;
+    settings.chunks = chunks;
+    return settings;
+}
+
+// The real clock and sleep, with every requested pause recorded.
+class RecordingSleeps : public TimeSource {
+public:
+    RecordingSleeps() : previous(SetTimeSource(this)) {}
+    ~RecordingSleeps() override { SetTimeSource(previous); }
+    RecordingSleeps(const RecordingSleeps&) = delete;
+    RecordingSleeps& operator=(const RecordingSleeps&) = delete;
+
+    int64_t NowMs() override { return static_cast<int64_t>(GetTickCount64()); }
+    void Sleep(uint32_t ms) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            pauses.push_back(ms);
+        }
+        ::Sleep(ms);
+    }
+    std::vector<uint32_t> Pauses() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return pauses;
+    }
+
+private:
+    TimeSource* previous;
+    std::mutex mutex;
+    std::vector<uint32_t> pauses;
+};
+
+// Each log text with the thread that wrote it.
+class ThreadLog : public LogSink {
+public:
+    ThreadLog() : previous(SetLogSink(this)) {}
+    ~ThreadLog() override { SetLogSink(previous); }
+    ThreadLog(const ThreadLog&) = delete;
+    ThreadLog& operator=(const ThreadLog&) = delete;
+
+    void Write(const char* text) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.emplace_back(GetCurrentThreadId(), text);
+    }
+    std::vector<std::pair<DWORD, std::string>> Lines() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return lines;
+    }
+
+private:
+    LogSink* previous;
+    std::mutex mutex;
+    std::vector<std::pair<DWORD, std::string>> lines;
+};
+
+// Polls the port until a message is stored, or gives up.
+std::vector<uint8_t> WaitForSysEx(WindowsMidiPort& port) {
+    const ULONGLONG start = GetTickCount64();
+    while (GetTickCount64() - start < kPatienceMs) {
+        std::vector<uint8_t> message = port.GetSysEx();
+        if (!message.empty())
+            return message;
+        Sleep(20);
+    }
+    return {};
+}
+
+// Asks IsConnected every 100 ms until it is true, or gives up; counts the
+// false answers.
+bool WaitForConnection(WindowsMidiPort& port, int& refusals) {
+    const ULONGLONG start = GetTickCount64();
+    while (GetTickCount64() - start < kPatienceMs) {
+        if (port.IsConnected())
+            return true;
+        ++refusals;
+        Sleep(100);
+    }
+    return false;
+}
+
+// Sets the layout before any test of the program calls WinMM, whatever runs
+// first.
+class LayoutEnvironment : public testing::Environment {
+public:
+    void SetUp() override { SetLayout(); }
+};
+
+testing::Environment* const layoutEnvironment =
+    testing::AddGlobalTestEnvironment(new LayoutEnvironment);
+
+class WinePortTest : public testing::Test {
+protected:
+    void SetUp() override {
+        SetLayout();
+        for (const char* name : kDeviceVariables)
+            SetEnvironmentVariableA(name, nullptr);
+        recordPath = TempPath(".rec");
+        SetVariable("KESTRANE_SIM_RECORD", recordPath);
+        // A new session gives each test a device of its own.
+        SetVariable("KESTRANE_SIM_SESSION", recordPath);
+
+        std::vector<MidiDeviceName> outputs = ReadOutputDevices();
+        if (outputs.size() <= kOwnOutput || outputs[kOwnOutput].name != "2- Kestrane Port Pad") {
+            bool driverListed = false;
+            for (const MidiDeviceName& output : outputs)
+                driverListed = driverListed || output.name.find("Kestrane") != std::string::npos;
+            if (driverListed)
+                FAIL() << "the virtual MIDI driver shows another device layout: an earlier test "
+                          "of this process fixed it (run one test per process, as CTest does)";
+            GTEST_SKIP() << "the virtual MIDI driver (winekestrane.drv) is not installed here";
+        }
+    }
+
+    void TearDown() override { DeleteFileA(recordPath.c_str()); }
+
+    std::vector<uint8_t> Record() const { return ReadFileBytes(recordPath); }
+
+    std::string recordPath;
+};
+
+TEST_F(WinePortTest, FindsTheDevicePastDecoysAndNumberedNames) {
+    LogCapture log;
+    EXPECT_EQ(FindOutputDevice({kDeviceName}), kOwnOutput);
+    EXPECT_EQ(FindInputDevice({kDeviceName}), kOwnInput);
+    EXPECT_EQ(FindOutputDevice({}), 1) << "an empty list takes the first usable output";
+    EXPECT_EQ(FindOutputDevice({"Absent"}), kNoDevice);
+    EXPECT_EQ(FindInputDevice({"Absent"}), kNoDevice);
+
+    log.Clear();
+    ListInterfaces();
+    EXPECT_EQ(log.Text(), "ListInterfaces output...\n"
+                          "  MIDI OUT port #0: 'Microsoft GS Wavetable Synth'\n"
+                          "  MIDI OUT port #1: 'kestrane port pad'\n"
+                          "  MIDI OUT port #2: 'Other Synth'\n"
+                          "  MIDI OUT port #3: '2- Kestrane Port Pad'\n"
+                          "  MIDI OUT port #4: '3- Kestrane Port Pad'\n"
+                          "ListInterfaces input...\n"
+                          "  MIDI IN  port #0: 'Other In'\n"
+                          "  MIDI IN  port #1: '2- Kestrane Port Pad In'\n"
+                          "  MIDI IN  port #2: '3- Kestrane Port Pad In'\n");
+}
+
+TEST_F(WinePortTest, ConnectsToTheDeviceAndClosesCleanly) {
+    LogCapture log;
+    {
+        WindowsMidiPort port(Settings(kDeviceName));
+        EXPECT_TRUE(port.IsConnected());
+        EXPECT_TRUE(log.Contains("MIDI OUT Port opened OK.\n"));
+        EXPECT_TRUE(log.Contains("MIDI IN Port opened OK (1).\n"));
+        EXPECT_TRUE(log.Contains(" connected=yes (handle="));
+        EXPECT_EQ(log.Count("MOM open message\n"), 1u);
+        EXPECT_EQ(log.Count("MIM open message\n"), 1u);
+        // Connected: asking again opens nothing more.
+        EXPECT_TRUE(port.IsConnected());
+        EXPECT_EQ(log.Count("WindowsMidiPort::Connect\n"), 1u);
+    }
+    EXPECT_EQ(log.Count("MOM close message\n"), 1u);
+    EXPECT_EQ(log.Count("MIM close message\n"), 1u);
+    EXPECT_FALSE(log.Contains("Failed to")) << log.Text();
+}
+
+TEST_F(WinePortTest, SendPutsExactlyTheFramedBytesOnTheWire) {
+    using Bytes = std::vector<uint8_t>;
+    struct Case {
+        bool chunks;
+        Bytes data;
+        Bytes wire;
+    };
+    const Case cases[] = {
+        {true, {0x01, 0x02}, {0xF0, 0x01, 0x02, 0xF7}},
+        {true, {0xF0, 0x01, 0x02, 0xF7}, {0xF0, 0x01, 0x02, 0xF7}},
+        {true, {0xF0, 0x01}, {0xF0, 0x01, 0xF7}},
+        {true, {0x01, 0xF7}, {0xF0, 0x01, 0xF7}},
+        {true, {0xF0}, {0xF0, 0xF7}},
+        {true, {0xF7}, {0xF0, 0xF7}},
+        {true, {}, {}},
+        {false, {0x01, 0x02}, {0x01, 0x02}},
+        {false, {0xF0, 0x01}, {0xF0, 0x01}},
+        {false, {0x05, 0xF7}, {0x05, 0xF7}},
+    };
+    LogCapture log;
+    for (bool chunks : {true, false}) {
+        WindowsMidiPort port(Settings(kDeviceName, chunks));
+        for (const Case& c : cases) {
+            if (c.chunks != chunks)
+                continue;
+            const size_t before = Record().size();
+            port.Send(c.data.data(), static_cast<uint32_t>(c.data.size()));
+            Bytes record = Record();
+            ASSERT_GE(record.size(), before);
+            EXPECT_EQ(Bytes(record.begin() + static_cast<std::ptrdiff_t>(before), record.end()),
+                      c.wire)
+                << "chunks " << chunks << ", data " << Hex(c.data);
+        }
+        EXPECT_EQ(port.TakeSendFailures(), 0u);
+    }
+    // The driver reports each message done inside midiOutLongMsg; the port
+    // only logs that.
+    EXPECT_EQ(log.Count("MOM done message (NOT pausing)\n"), 9u);
+}
+
+TEST_F(WinePortTest, PausesFollowTheSettings) {
+    struct Case {
+        int32_t delay;
+        int32_t unprepdelay;
+        std::vector<uint32_t> pauses;
+    };
+    const Case cases[] = {
+        {7, 3, {7, 3}},
+        {0, 0, {}},
+        {-5, 4, {4}},
+        {6, -1, {6}},
+    };
+    LogCapture log;
+    const uint8_t block[] = {0x01, 0x02, 0x03};
+    for (const Case& c : cases) {
+        PortSettings settings = Settings(kDeviceName);
+        settings.delay = c.delay;
+        settings.unprepdelay = c.unprepdelay;
+        WindowsMidiPort port(settings);
+        ASSERT_TRUE(port.IsConnected());
+        RecordingSleeps sleeps;
+        port.Send(block, sizeof block);
+        EXPECT_EQ(sleeps.Pauses(), c.pauses)
+            << "delay " << c.delay << ", unprepdelay " << c.unprepdelay;
+    }
+}
+
+TEST_F(WinePortTest, SendAtWireSpeedBlocksUntilTheDriverHasPlayedIt) {
+    SetVariable("KESTRANE_SIM_BAUD", kWireBaud);
+    PortSettings settings = Settings(kDeviceName);
+    settings.delay = 7;
+    settings.unprepdelay = 3;
+    // About 1.3 s on the wire: the driver still plays it when first asked.
+    std::vector<uint8_t> data = Message(4000, 5);
+    data.front() = 0x11;
+    data.back() = 0x22;
+    LogCapture log;
+    WindowsMidiPort port(settings);
+    ASSERT_TRUE(port.IsConnected());
+    RecordingSleeps sleeps;
+    port.Send(data.data(), static_cast<uint32_t>(data.size()));
+
+    // Whole on the device's record when Send returns.
+    std::vector<uint8_t> expected = {0xF0};
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.push_back(0xF7);
+    EXPECT_EQ(Record(), expected);
+    EXPECT_EQ(port.TakeSendFailures(), 0u);
+
+    const size_t stillPlaying = log.Count("WindowsMidiPort::SendVerbatim: Still playing\n");
+    EXPECT_GE(stillPlaying, 1u);
+    // delay, one 1000 ms poll per "Still playing", unprepdelay.
+    std::vector<uint32_t> pauses = {7};
+    pauses.insert(pauses.end(), stillPlaying, 1000u);
+    pauses.push_back(3);
+    EXPECT_EQ(sleeps.Pauses(), pauses);
+    EXPECT_FALSE(log.Contains("Error unpreparing"));
+}
+
+TEST_F(WinePortTest, LongReplyIsCollectedOnTheCallbackThread) {
+    // Twelve buffers' worth: more than the ten queued, so the reply arrives
+    // whole only if each buffer is queued again from the callback.
+    const std::vector<uint8_t> reply = Message(3000, 9);
+    SetVariable("KESTRANE_SIM_SEND", "50:" + Hex(reply));
+    ThreadLog log;
+    WindowsMidiPort port(Settings(kDeviceName));
+    ASSERT_TRUE(port.IsConnected());
+    EXPECT_EQ(WaitForSysEx(port), reply);
+
+    size_t full = 0;
+    size_t last = 0;
+    for (const auto& line : log.Lines()) {
+        if (line.second.rfind("MIM longdata message(", 0) != 0)
+            continue;
+        EXPECT_NE(line.first, GetCurrentThreadId()) << "input delivered on the sender's thread";
+        full += line.second == "MIM longdata message(256)\n";
+        last += line.second == "MIM longdata message(184)\n";
+    }
+    EXPECT_EQ(full, 11u);
+    EXPECT_EQ(last, 1u);
+    for (const auto& line : log.Lines())
+        EXPECT_EQ(line.second.find("Error recycling buffer"), std::string::npos);
+}
+
+TEST_F(WinePortTest, RequestSendsNothingAndReturnsTheStoredReply) {
+    const std::vector<uint8_t> identityRequest = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+    LogCapture log;
+    WindowsMidiPort port(Settings(kDeviceName));
+    ASSERT_TRUE(port.IsConnected());
+    EXPECT_TRUE(port.Request(5000, identityRequest.data(), 6).empty());
+    EXPECT_TRUE(Record().empty()) << "Request sent something";
+
+    // Sent as data, the request is answered, and Request then returns the answer.
+    port.Send(identityRequest.data(), 6);
+    std::vector<uint8_t> reply = WaitForSysEx(port);
+    ASSERT_GE(reply.size(), 2u);
+    EXPECT_EQ(reply[1], 0x7E);
+    EXPECT_EQ(port.Request(5000, identityRequest.data(), 6), reply);
+    EXPECT_EQ(Record(), identityRequest);
+}
+
+TEST_F(WinePortTest, DisconnectTakesTheBuffersBackWithoutQueueingThemAgain) {
+    const std::vector<uint8_t> hello = {0xF0, 0x7D, 0x01, 0xF7};
+    SetVariable("KESTRANE_SIM_SEND", "0:" + Hex(hello));
+    LogCapture log;
+    WindowsMidiPort port(Settings(kDeviceName));
+    ASSERT_TRUE(port.IsConnected());
+    ASSERT_EQ(WaitForSysEx(port), hello);
+
+    log.Clear();
+    port.Disconnect();
+    // The reset hands back the ten queued buffers, empty; none is queued
+    // again, so the input closes (a driver refuses while buffers are queued).
+    EXPECT_EQ(log.Count("MIM longdata message(0)\n"), 10u);
+    EXPECT_FALSE(log.Contains("Error recycling buffer"));
+    EXPECT_FALSE(log.Contains("Failed to unprepare"));
+    EXPECT_EQ(log.Count("MIM close message\n"), 1u);
+
+    // A buffer that comes back with bytes after Disconnect is still collected.
+    port.ClearSysEx();
+    std::vector<uint8_t> late = {0xF0, 0x7D, 0x02, 0xF7};
+    MIDIHDR header = {};
+    header.lpData = reinterpret_cast<LPSTR>(late.data());
+    header.dwBufferLength = static_cast<DWORD>(late.size());
+    header.dwBytesRecorded = static_cast<DWORD>(late.size());
+    WindowsMidiPort::MidiInProc(nullptr, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(&port),
+                                reinterpret_cast<DWORD_PTR>(&header), 0);
+    EXPECT_EQ(port.GetSysEx(), late);
+    EXPECT_FALSE(log.Contains("Error recycling buffer"));
+
+    // Connecting again queues all ten afresh, and input arrives again.
+    port.ClearSysEx();
+    ASSERT_TRUE(port.IsConnected());
+    EXPECT_EQ(WaitForSysEx(port), hello);
+    EXPECT_FALSE(log.Contains("Failed to")) << log.Text();
+}
+
+TEST_F(WinePortTest, DeviceThatAppearsLateIsFoundByALaterQuery) {
+    SetVariable("KESTRANE_SIM_APPEAR", "1500");
+    LogCapture log;
+    WindowsMidiPort port(Settings(kDeviceName));
+    int refusals = 0;
+    ASSERT_TRUE(WaitForConnection(port, refusals));
+    EXPECT_GE(refusals, 1);
+    // Listed all along, but its opens fail until it is there.
+    EXPECT_EQ(log.Count("MIDI OUT Port failed to open.\n"), static_cast<size_t>(refusals));
+    EXPECT_EQ(log.Count("MIDI IN Port failed to open (1).\n"), static_cast<size_t>(refusals));
+    EXPECT_EQ(log.Count("MIDI IN Port opened OK (1).\n"), 1u);
+}
+
+TEST_F(WinePortTest, InputOpenedWithoutOutputIsClosedBeforeTheNextAttempt) {
+    // The input's name alone: no output matches, the input does.
+    LogCapture log;
+    {
+        WindowsMidiPort port(Settings(kInputName));
+        EXPECT_FALSE(port.IsConnected());
+        EXPECT_FALSE(port.IsConnected());
+        EXPECT_EQ(log.Count("MIDI OUT Port failed to open.\n"), 2u);
+        EXPECT_EQ(log.Count("MIDI IN Port opened OK (1).\n"), 2u);
+        EXPECT_EQ(log.Count("MIM close message\n"), 1u) << "the first input was not closed";
+    }
+    EXPECT_EQ(log.Count("MIM open message\n"), 2u);
+    EXPECT_EQ(log.Count("MIM close message\n"), 2u);
+    EXPECT_FALSE(log.Contains("Failed to")) << log.Text();
+}
+
+TEST_F(WinePortTest, BlocksAfterAnUnpluggingAreCountedAsNotSent) {
+    // The device expects one portion and is unplugged after 100 of its bytes,
+    // to come back a second later.
+    const std::vector<uint8_t> portion = Message(1000, 3);
+    const std::string updatePath = TempPath(".syx");
+    {
+        std::ofstream file(updatePath, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(portion.data()),
+                   static_cast<std::streamsize>(portion.size()));
+    }
+    SetVariable("KESTRANE_SIM_UPDATE", updatePath);
+    SetVariable("KESTRANE_SIM_UNPLUG", "1:100:1000");
+    LogCapture log;
+    {
+        WindowsMidiPort port(Settings(kDeviceName));
+        ASSERT_TRUE(port.IsConnected());
+        for (size_t at = 0; at < portion.size(); at += 250)
+            port.Send(portion.data() + at, 250);
+        EXPECT_EQ(port.TakeSendFailures(), 3u);
+        EXPECT_EQ(log.Count("Can't send MIDI, not connected\n"), 3u);
+        EXPECT_EQ(Record().size(), 100u);
+
+        // Closed and asked again, the port finds the device once it is back.
+        port.Disconnect();
+        int refusals = 0;
+        EXPECT_TRUE(WaitForConnection(port, refusals));
+    }
+    DeleteFileA(updatePath.c_str());
+}
+
+} // namespace
