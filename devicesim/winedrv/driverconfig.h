@@ -1,0 +1,60 @@
+// The configuration of the virtual MIDI device driver, read from environment
+// variables (README.md beside this file lists them): the device lists it
+// presents, and how the emulated device behind its own ports behaves.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A variable of the process environment, as the program may have changed it
+// since it started; empty when it is not set.
+std::string EnvironmentText(const char* name);
+
+// A path for the Windows file functions: a Unix path ("/tmp/x") becomes the
+// same file on drive Z: ("Z:/tmp/x"); any other path stays as it is.
+std::string WindowsPath(const std::string& path);
+
+// The device lists, fixed once winmm has asked for the device counts.
+struct DeviceLayout {
+    std::vector<std::string> outputs; // names by device number
+    std::vector<std::string> inputs;
+    size_t ownOutput = 0; // number of the emulated device's output
+    size_t ownInput = 0;
+    std::string outputName; // the emulated device's names as listed
+    std::string inputName;
+};
+
+DeviceLayout ReadDeviceLayout();
+
+// How the emulated device behaves; read each time a device is created.
+struct DeviceSettings {
+    std::string updatePath; // update or SysEx file whose portions it expects; none when empty
+    std::string script;     // answer script text
+    std::string version;    // firmware version text; 1.00 when empty
+    bool identity = true;   // answers the identity request
+    int64_t appearAfterMs = 0;
+    bool unplug = false;
+    size_t unplugPortion = 0; // counted from 0
+    uint32_t unplugAfterBytes = 0;
+    int64_t replugAfterMs = 0;
+    std::string recordPath;  // no record file when empty
+    uint32_t byteMicros = 0; // wire time of one byte; 0 plays at once
+    std::string session;     // any text; a new one asks for a fresh device
+
+    bool operator==(const DeviceSettings& other) const;
+    bool operator!=(const DeviceSettings& other) const { return !(*this == other); }
+};
+
+// Throws std::invalid_argument, naming the variable, for a malformed value.
+DeviceSettings ReadDeviceSettings();
+
+// A message the device sends by itself once an input of it is started.
+struct StartMessage {
+    int64_t delayMs = 0;
+    std::vector<uint8_t> bytes;
+};
+
+// Throws std::invalid_argument, naming the variable, for a malformed value.
+std::vector<StartMessage> ReadStartMessages();

@@ -1,0 +1,49 @@
+// The driver's MIDI outputs and inputs as winmm sees them: the emulated
+// device's own output and input, and the decoys listed around them.
+#pragma once
+
+#include "driverconfig.h"
+
+#include <windows.h>
+
+#include <mmddk.h>
+#include <mmreg.h>
+#include <mmsystem.h>
+
+#include <mutex>
+#include <string>
+
+// The device lists; read from the environment the first time they are needed
+// and fixed from then on, as winmm counts the devices only once.
+const DeviceLayout& GetLayout();
+
+// Answers winmm's output (MODM_...) and input (MIDM_...) messages.
+DWORD OutputMessage(UINT id, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
+DWORD InputMessage(UINT id, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
+
+// How to reach the program that opened a handle.
+struct ClientCallback {
+    DWORD_PTR callback = 0;
+    DWORD type = 0; // the callback type: the high word of the open flags
+    HDRVR handle = nullptr;
+    DWORD_PTR instance = 0;
+
+    ClientCallback() = default;
+    ClientCallback(const MIDIOPENDESC& description, DWORD_PTR openFlags);
+    void Notify(UINT message, DWORD_PTR param1 = 0, DWORD_PTR param2 = 0) const;
+};
+
+// winmm passes preparing and unpreparing through, so the driver keeps the
+// header flags itself. Both take the lock that guards the handle's headers.
+MMRESULT PrepareHeader(MIDIHDR* header, DWORD_PTR size, std::mutex& lock);
+// MIDIERR_STILLPLAYING while the header is queued.
+MMRESULT UnprepareHeader(MIDIHDR* header, DWORD_PTR size, std::mutex& lock);
+// Whether the header can be queued: MIDIERR_UNPREPARED or MIDIERR_STILLPLAYING
+// (already queued) otherwise. Called with the lock held.
+MMRESULT CheckHeaderToQueue(const MIDIHDR* header, DWORD_PTR size);
+
+// A device name as the capability records carry it, cut to fit.
+void CopyDeviceName(WCHAR (&target)[MAXPNAMELEN], const std::string& name);
+
+// Tag of the driver's own log texts.
+extern const char* const kDriverTag;
