@@ -47,7 +47,16 @@ const char* const kSendDetails =
     "waits for the device's port, sends each portion in paced chunks, waits for\n"
     "the device's status answer and rest time, and at the end tells whether the\n"
     "device took the update, if need be after asking it for its firmware version.\n"
-    "The only device this build reaches is the emulated one: --device sim.\n"
+    "\n"
+    "Without --device the update goes to a real MIDI device (Windows builds):\n"
+    "its output and input are found by the update's port names, or by the one\n"
+    "name --port gives ('kestrane-cli ports' lists them; a leading \"2- \" in a\n"
+    "device's name is ignored, and a name matches when it contains the port\n"
+    "name). A plain SysEx file names no port, so it needs --port. The tool\n"
+    "waits for the device to appear. On Windows a device's answer to the\n"
+    "firmware version question is not read, so a device that stays silent\n"
+    "after the last portion ends with the 'please check your device' text.\n"
+    "--device sim sends to the emulated device instead.\n"
     "\n"
     "SCRIPT says how the emulated device answers each portion, as a comma-\n"
     "separated list of accept, fail, silent and installN (N answers of 'still\n"
@@ -97,9 +106,11 @@ const std::vector<CommandInfo>& Commands() {
          kPackDetails,
          RunPack},
         {"send",
-         "FILE --device sim [OPTIONS]",
+         "FILE [--port NAME | --device sim] [OPTIONS]",
          "Send an update to a device and tell whether it took it.",
-         {{"--device", nullptr, "NAME", false, false,
+         {{"--port", nullptr, "NAME", false, false,
+           "the MIDI port of the device, in place of the update's port names"},
+          {"--device", nullptr, "NAME", false, false,
            "the device to update: sim, the emulated one"},
           {"--sim", nullptr, "SCRIPT", false, false,
            "how the emulated device answers each portion (default accept)"},
@@ -121,6 +132,16 @@ const std::vector<CommandInfo>& Commands() {
          1,
          kSendDetails,
          RunSend},
+        {"ports",
+         "",
+         "List the MIDI outputs and inputs, as the system names them.",
+         {},
+         0,
+         0,
+         "Lists every MIDI output and input with its device number, exactly as the\n"
+         "system names them. The system's own synthesizer and mapper are listed\n"
+         "too, marked as never matched: no update is ever sent to them.\n",
+         RunPorts},
         {"help",
          "[COMMAND]",
          "Show the help of the tool or of one command.",

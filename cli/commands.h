@@ -91,6 +91,7 @@ int RunHelp(const CommandArguments& args, std::ostream& out, std::ostream& err);
 int RunInfo(const CommandArguments& args, std::ostream& out, std::ostream& err);
 int RunPack(const CommandArguments& args, std::ostream& out, std::ostream& err);
 int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err);
+int RunPorts(const CommandArguments& args, std::ostream& out, std::ostream& err);
 
 // The exit status of `send` for the sender's outcome: 0 when the device took
 // the update, 2 when it reported an error or runs another version, 3 when the
@@ -102,6 +103,9 @@ int OutcomeExitStatus(SendOutcome outcome);
 // for each earlier portion that the device reported failed (the last one's
 // answer is the outcome itself).
 std::vector<std::string> PortionWarnings(const SendResult& result);
+
+// Prints the warnings and then the outcome, and returns the exit status.
+int ReportSendResult(const SendResult& result, const std::string& outcome, std::ostream& out);
 
 // Runs the tool on its arguments (without the program name) and returns the
 // exit status: [--verbose] COMMAND [ARGUMENTS]. The diagnostic log is dropped,

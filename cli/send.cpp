@@ -6,6 +6,7 @@
 
 #include "answerscript.h"
 #include "devicesim.h"
+#include "midisend.h"
 #include "portionwire.h"
 #include "portnames.h"
 #include "sendupdate.h"
@@ -61,6 +62,13 @@ std::vector<std::string> PortionWarnings(const SendResult& result) {
             warnings.push_back(which + " was reported failed by the device.");
     }
     return warnings;
+}
+
+int ReportSendResult(const SendResult& result, const std::string& outcome, std::ostream& out) {
+    for (const std::string& warning : PortionWarnings(result))
+        out << warning << "\n";
+    out << outcome << std::endl;
+    return OutcomeExitStatus(result.outcome);
 }
 
 namespace {
@@ -191,28 +199,39 @@ int SendToDevice(const Update& update, const CommandArguments& args, std::ostrea
         out << "Simulated time: " << std::fixed << std::setprecision(1)
             << static_cast<double>(clock->NowMs() - VirtualClock::kDefaultOriginMs) / 1000.0
             << " s\n";
-    for (const std::string& warning : PortionWarnings(result))
-        out << warning << "\n";
-    out << progress.GetOutcome() << std::endl;
+    const int status = ReportSendResult(result, progress.GetOutcome(), out);
     if (device.HasRecordFileFailed()) {
         err << "kestrane-cli: could not write all received bytes to the record file \""
             << args.Value("--sim-record") << "\".\n";
         return kExitFailure;
     }
-    return OutcomeExitStatus(result.outcome);
+    return status;
 }
 
 } // namespace
 
 int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err) {
-    std::string device = args.Value("--device");
+    // Without --device the update goes to a real device through the MIDI
+    // back end; --device sim picks the emulated one.
+    const std::string device = args.Value("--device");
+    if (!device.empty() && device != "sim")
+        throw UsageError("unknown device '" + device + "' (the only one is 'sim')");
+    if (!device.empty() && args.Has("--port"))
+        throw UsageError("--port chooses a MIDI port, but --device sim sends to the emulated "
+                         "device (name it with --sim-name)");
     if (device.empty()) {
-        err << "kestrane-cli: this build has no MIDI back end to reach a real device yet; use "
-               "--device sim to send to the emulated device.\n";
+        for (const char* option :
+             {"--sim", "--sim-name", "--sim-version", "--sim-no-identity", "--sim-appear",
+              "--sim-unplug", "--sim-record", "--virtual-time"})
+            if (args.Has(option))
+                throw UsageError(std::string(option) + " needs --device sim");
+    }
+
+    if (device.empty() && !HasMidiBackEnd()) {
+        err << "kestrane-cli: " << kNoMidiBackEndText << "; use --device sim to send to the "
+            << "emulated device.\n";
         return kExitFailure;
     }
-    if (device != "sim")
-        throw UsageError("unknown device '" + device + "' (the only one is 'sim')");
 
     const std::string& path = args.Operands().at(0);
     std::unique_ptr<Update> update;
@@ -226,6 +245,8 @@ int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err) 
         return kExitFailure;
     }
 
+    if (device.empty())
+        return SendThroughMidiPort(*update, args, out, err);
     if (!args.Has("--virtual-time"))
         return SendToDevice(*update, args, out, err, nullptr);
     // Every wait of the run passes in simulated time; the clock is installed
