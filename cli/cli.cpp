@@ -5,8 +5,10 @@
 #include "utils.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <mutex>
+#include <system_error>
 
 #ifndef KESTRANE_VERSION
 #define KESTRANE_VERSION "unknown"
@@ -214,7 +216,9 @@ int RunHelp(const CommandArguments& args, std::ostream& out, std::ostream&) {
     return kExitOk;
 }
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     bool verbose = false;
     size_t index = 0;
     for (; index < args.size(); ++index) {
@@ -268,4 +272,28 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << kToolName << ": " << error.what() << "\n";
         return kExitFailure;
     }
+}
+
+// Output that did not reach its destination (a full disk, a closed pipe) fails
+// the run, whatever the command made of it. The stream buffer is flushed even
+// when the stream is already failed, so that a buffer that knows why it
+// failed can say so in errno.
+int CheckOutputWritten(std::ostream& out, std::ostream& err, int status) {
+    errno = 0;
+    const bool flushed = out.rdbuf() == nullptr || out.rdbuf()->pubsync() == 0;
+    const int error = errno;
+    if (flushed && !out.fail())
+        return status;
+    err << kToolName << ": cannot write the output";
+    if (error != 0)
+        err << ": " << std::generic_category().message(error);
+    err << "\n";
+    return kExitFailure;
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const int status = RunCommandLine(args, out, err);
+    return CheckOutputWritten(out, err, status);
 }

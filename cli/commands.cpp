@@ -12,9 +12,14 @@ const char* const kInfoDetails =
     "max, delay, unprepdelay, chunks), macPortNames, imageSize, portions (size,\n"
     "delay) and totalSysExSize. Texts are stored as 8-bit bytes; in JSON each\n"
     "byte becomes the character with the same number (U+0000 to U+00FF).\n"
+    "Without --json, control bytes in the texts (C0, DEL and 0x80 to 0x9F) are\n"
+    "shown as \\x and two hex digits, so that they cannot act on the terminal;\n"
+    "line breaks in the message stay line breaks.\n"
     "\n"
-    "A file that does not load ends with exit status 1 and the reason on\n"
-    "standard error; with --json, standard output then holds {\"error\": REASON}.\n";
+    "FILE may be a pipe, such as /dev/stdin; it is then read whole first.\n"
+    "A file that cannot be opened or does not load ends with exit status 1 and\n"
+    "the reason on standard error; with --json, standard output then holds\n"
+    "{\"error\": REASON}.\n";
 
 const char* const kPackDetails =
     "Writes a format-4 update file that sends the given SysEx files as its\n"
@@ -40,7 +45,16 @@ const char* const kPackDetails =
     "is given, for this platform or the other, the product name is used.\n"
     "\n"
     "The update is written to a temporary file beside OUT and renamed over it\n"
-    "only when complete; on any failure OUT is left as it was.\n";
+    "only when complete; on any failure OUT is left as it was. OUT must be a\n"
+    "regular file or a new name: a folder, device, FIFO or socket is refused.\n"
+    "A symbolic link is followed and the file it leads to is replaced (the\n"
+    "temporary file goes beside that file). A replaced file keeps its mode,\n"
+    "and its owner and group where the system allows. A file with other hard\n"
+    "links is replaced by a new file: the other names keep the old content.\n"
+    "\n"
+    "A portion or picture may hold at most 4294967295 bytes; a larger one is\n"
+    "refused by its size, or, read from a device or pipe, as soon as it passes\n"
+    "that size.\n";
 
 const char* const kSendDetails =
     "Sends the update portion by portion, as the Windows application does: it\n"

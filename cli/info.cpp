@@ -3,12 +3,12 @@
 #include "info.h"
 
 #include "commands.h"
+#include "loadupdate.h"
 #include "utils.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <exception>
-#include <fstream>
 #include <set>
 #include <vector>
 
@@ -37,7 +37,7 @@ std::string NamesText(const std::set<std::string>& names) {
     for (const std::string& name : names) {
         if (!text.empty())
             text += ", ";
-        text += "\"" + name + "\"";
+        text += "\"" + EscapeControlBytes(name) + "\"";
     }
     return text;
 }
@@ -59,7 +59,7 @@ void WriteMessage(const std::string& message, std::ostream& out) {
         if (end == std::string::npos)
             end = message.size();
         std::string line = message.substr(start, end - start);
-        out << (first || line.empty() ? "" : kIndent) << line << "\n";
+        out << (first || line.empty() ? "" : kIndent) << EscapeControlBytes(line) << "\n";
         first = false;
         start = end + 1;
     }
@@ -75,6 +75,19 @@ void WriteError(const std::string& message, bool json, std::ostream& out, std::o
 }
 
 } // namespace
+
+std::string EscapeControlBytes(const std::string& bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (char c : bytes) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || (byte >= 0x7F && byte <= 0x9F))
+            text += FormatText("\\x%02x", static_cast<unsigned>(byte));
+        else
+            text += c;
+    }
+    return text;
+}
 
 std::string Latin1ToUtf8(const std::string& bytes) {
     std::string text;
@@ -132,9 +145,9 @@ void DescribeUpdate(const std::string& path, const Update& update, std::ostream&
     const uint16_t(&headerValues)[3] = update.GetHeaderValues();
     FirmwareVersion version = update.GetVersion();
 
-    out << "File:              " << path << "\n"
+    out << "File:              " << EscapeControlBytes(path) << "\n"
         << "Kind:              " << (update.IsSysEx() ? "plain SysEx file" : "update file") << "\n"
-        << "Product:           " << update.GetProductName() << "\n"
+        << "Product:           " << EscapeControlBytes(update.GetProductName()) << "\n"
         << "Firmware version:  " << version.ToString() << (version.IsKnown() ? "" : " (not known)")
         << "\n";
     WriteMessage(update.GetMessage(), out);
@@ -160,11 +173,8 @@ void DescribeUpdate(const std::string& path, const Update& update, std::ostream&
 int RunInfo(const CommandArguments& args, std::ostream& out, std::ostream& err) {
     const std::string& path = args.Operands().front();
     const bool json = args.Has("--json");
-    // A file that cannot be opened goes to the reader all the same, which
-    // rejects the failed stream with its own message.
-    std::ifstream stream(path, std::ios::binary);
     try {
-        Update update(stream);
+        const Update update = LoadUpdateFile(path);
         if (json)
             out << UpdateToJson(update).dump(2) << "\n";
         else
@@ -174,7 +184,8 @@ int RunInfo(const CommandArguments& args, std::ostream& out, std::ostream& err) 
         WriteError(error.what(), json, out, err);
         return kExitFailure;
     } catch (const std::exception& error) {
-        // Not a fault of the file as such (memory, for one); still one object.
+        // Not a fault of the content: a file that cannot be opened, or memory
+        // that ran out. Still one object.
         WriteError(std::string("kestrane-cli: ") + error.what(), json, out, err);
         return kExitFailure;
     }

@@ -4,10 +4,16 @@
 #include "commands.h"
 #include "utils.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <system_error>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -35,53 +41,19 @@ bool IsAllDigits(const std::string& text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// Little-endian writer of the update-file layout.
-class UpdateFileWriter {
-public:
-    void U16(uint16_t value) {
-        bytes += static_cast<char>(value & 0xFF);
-        bytes += static_cast<char>(value >> 8);
-    }
-    void U32(uint32_t value) {
-        for (int shift = 0; shift < 32; shift += 8)
-            bytes += static_cast<char>((value >> shift) & 0xFF);
-    }
-    // Count, then the bytes; the caller has checked that the count fits.
-    template <typename Container> void Block(const Container& block) {
-        U32(static_cast<uint32_t>(block.size()));
-        bytes.append(block.begin(), block.end());
-    }
-    void Raw(const std::string& text) { bytes += text; }
-    const std::string& Data() const { return bytes; }
+// ": " and the system's text for an errno value; nothing when there is none.
+std::string SystemReason(int error) {
+    return error != 0 ? ": " + std::generic_category().message(error) : std::string();
+}
 
-private:
-    std::string bytes;
-};
+std::string TooLargeText(const std::string& what, uint64_t limit) {
+    return what + " is too large for an update file (more than " + std::to_string(limit) +
+           " bytes)";
+}
 
 void CheckCount(uint64_t size, const std::string& what) {
     if (size > kMaxU32)
-        throw PackError(what + " is too large for an update file (more than 4294967295 bytes)");
-}
-
-std::vector<uint8_t> ReadInputFile(const std::string& path, const std::string& what,
-                                   const std::string& hint = "") {
-    std::error_code error;
-    if (fs::is_directory(fs::path(path), error))
-        throw PackError("the " + what + " '" + path + "' is a folder, not a file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw PackError("cannot open the " + what + " '" + path + "'" + hint);
-    std::vector<uint8_t> data;
-    std::vector<char> buffer(1 << 16);
-    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-        auto count = static_cast<size_t>(in.gcount());
-        CheckCount(static_cast<uint64_t>(data.size()) + count, "the " + what + " '" + path + "'");
-        data.insert(data.end(), buffer.begin(),
-                    buffer.begin() + static_cast<std::ptrdiff_t>(count));
-    }
-    if (in.bad())
-        throw PackError("cannot read the " + what + " '" + path + "'");
-    return data;
+        throw PackError(TooLargeText(what, kMaxU32));
 }
 
 // Why a portion argument that names no readable file might have been meant
@@ -93,36 +65,140 @@ std::string DelayHint(const std::string& path) {
     return " (a delay after ':' must be a whole number of milliseconds, digits only)";
 }
 
-std::string BuildUpdateFile(const PackRequest& request,
-                            const std::vector<std::vector<uint8_t>>& portions,
-                            const std::vector<uint8_t>* image) {
-    UpdateFileWriter writer;
-    writer.Raw("VeskUpdateFile");
-    writer.U16(4);
-    writer.Block(request.productName);
-    writer.U16(request.version.major);
-    writer.U16(request.version.minor);
-    writer.Block(request.message);
-    for (uint16_t value : request.headerValues)
-        writer.U16(value);
-    for (size_t index = 0; index < portions.size(); ++index) {
-        writer.U32(1);
-        writer.Block(portions[index]);
-        writer.U32(request.portions[index].delay);
+// What can be known of an input file before anything is written: a folder, a
+// name that does not exist and a regular file above the limit are refused
+// here. A device or pipe tells no size; its limit is kept while it is copied.
+void CheckInputFile(const std::string& path, const std::string& what, const std::string& hint,
+                    uint64_t limit) {
+    std::error_code error;
+    const fs::file_status status = fs::status(fs::path(path), error);
+    if (fs::is_directory(status))
+        throw PackError("the " + what + " '" + path + "' is a folder, not a file");
+    if (status.type() == fs::file_type::not_found)
+        throw PackError("cannot open the " + what + " '" + path + "': " + error.message() + hint);
+    if (fs::is_regular_file(status)) {
+        const uintmax_t size = fs::file_size(fs::path(path), error);
+        if (!error && size > limit)
+            throw PackError(TooLargeText("the " + what + " '" + path + "'", limit));
     }
-    if (image != nullptr) {
-        writer.U32(2);
-        writer.Block(*image);
+}
+
+// Little-endian writer of the update-file layout, straight into the file.
+// Every write is checked at once, so that errno still tells why one failed.
+class UpdateFileWriter {
+public:
+    UpdateFileWriter(std::ostream& out, std::string outputPath)
+        : out(out), outputPath(std::move(outputPath)) {}
+
+    void U16(uint16_t value) {
+        const char bytes[2] = {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+        Write(bytes, sizeof bytes);
     }
-    for (const std::string& text : request.settingsTexts) {
-        writer.U32(3);
-        writer.Block(text);
+    void U32(uint32_t value) {
+        char bytes[4];
+        for (int index = 0; index < 4; ++index)
+            bytes[index] = static_cast<char>((value >> (8 * index)) & 0xFF);
+        Write(bytes, sizeof bytes);
     }
-    for (const std::string& text : request.macNameTexts) {
-        writer.U32(5);
-        writer.Block(text);
+    void Raw(const std::string& text) { Write(text.data(), text.size()); }
+    // Count, then the bytes; the caller has checked that the count fits.
+    void Block(const std::string& text) {
+        U32(static_cast<uint32_t>(text.size()));
+        Raw(text);
     }
-    return writer.Data();
+
+    // Count, then every byte of an input file, copied as it is read. The
+    // count is written once known, and the file is refused the moment it
+    // passes `limit`, so that a source without end is never read whole.
+    // Returns the count.
+    uint64_t BlockFromFile(const std::string& path, const std::string& what,
+                           const std::string& hint, uint64_t limit) {
+        errno = 0;
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            throw PackError("cannot open the " + what + " '" + path + "'" + SystemReason(errno) +
+                            hint);
+        const std::streampos countPosition = out.tellp();
+        U32(0);
+        uint64_t size = 0;
+        std::vector<char> buffer(1 << 16);
+        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) ||
+               in.gcount() > 0) {
+            const auto count = static_cast<size_t>(in.gcount());
+            size += count;
+            if (size > limit)
+                throw PackError(TooLargeText("the " + what + " '" + path + "'", limit));
+            Write(buffer.data(), count);
+        }
+        if (in.bad())
+            throw PackError("cannot read the " + what + " '" + path + "'");
+        const std::streampos end = out.tellp();
+        out.seekp(countPosition);
+        U32(static_cast<uint32_t>(size));
+        out.seekp(end);
+        Check();
+        return size;
+    }
+
+    uint64_t Position() { return static_cast<uint64_t>(out.tellp()); }
+
+private:
+    void Write(const char* bytes, size_t count) {
+        out.write(bytes, static_cast<std::streamsize>(count));
+        Check();
+    }
+    void Check() {
+        if (!out)
+            throw PackError("cannot write the update file '" + outputPath + "'" +
+                            SystemReason(errno));
+    }
+
+    std::ostream& out;
+    std::string outputPath;
+};
+
+// The name of a kind of file that pack does not replace.
+const char* KindName(fs::file_type type) {
+    switch (type) {
+    case fs::file_type::directory:
+        return "a folder";
+    case fs::file_type::block:
+    case fs::file_type::character:
+        return "a device";
+    case fs::file_type::fifo:
+        return "a FIFO";
+    case fs::file_type::socket:
+        return "a socket";
+    default:
+        return "not a regular file";
+    }
+}
+
+// The file that the output names, with symbolic links followed: it is that
+// file that gets replaced, so that the links still lead to the update. Only a
+// regular file or a name that does not exist yet (perhaps a link's missing
+// target) is written; anything else is refused before anything is touched.
+// Sets `exists` to whether there is a file to replace.
+fs::path OutputTarget(const std::string& outputPath, bool& exists) {
+    std::error_code error;
+    const fs::file_status status = fs::status(fs::path(outputPath), error);
+    exists = status.type() != fs::file_type::not_found;
+    if (exists && error)
+        throw PackError("cannot write the update file '" + outputPath + "': " + error.message());
+    if (exists && !fs::is_regular_file(status))
+        throw PackError("cannot write the update file '" + outputPath + "': it is " +
+                        KindName(status.type()) +
+                        (fs::is_directory(status) ? "" : ", and pack writes only regular files"));
+
+    fs::path target(outputPath);
+    for (int link = 0; fs::is_symlink(fs::symlink_status(target, error)); ++link) {
+        const fs::path next = fs::read_symlink(target, error);
+        if (error || link == 40)
+            throw PackError("cannot follow the link '" + target.string() + "'" +
+                            (error ? ": " + error.message() : std::string(" (too many links)")));
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
 }
 
 // A name beside the target that no other file has, so that the final rename
@@ -134,8 +210,15 @@ fs::path TemporaryPathFor(const fs::path& target) {
         fs::path candidate = target;
         candidate += FormatText(".%06x.tmp", static_cast<unsigned>(digits(random)));
         std::error_code error;
-        if (!fs::exists(candidate, error) && !error)
+        const fs::file_status status = fs::symlink_status(candidate, error);
+        if (status.type() == fs::file_type::not_found)
             return candidate;
+        if (error == std::errc::filename_too_long)
+            throw PackError("cannot create a temporary file beside '" + target.string() +
+                            "': the name '" + candidate.string() + "' is too long");
+        if (error)
+            throw PackError("cannot create a temporary file beside '" + target.string() +
+                            "': " + error.message());
     }
     throw PackError("cannot find a free name for a temporary file beside '" + target.string() +
                     "'");
@@ -162,24 +245,23 @@ private:
     bool kept = false;
 };
 
-void WriteFileReplacing(const std::string& outputPath, const std::string& bytes) {
-    const fs::path target(outputPath);
-    TemporaryFile temporary(TemporaryPathFor(target));
-    {
-        std::ofstream out(temporary.Path(), std::ios::binary | std::ios::trunc);
-        if (!out)
-            throw PackError("cannot create a file beside '" + outputPath +
-                            "' (does the folder exist, and may it be written to?)");
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out)
-            throw PackError("cannot write the update file '" + outputPath + "'");
-    }
+// The new file gets the mode of the one it replaces before any byte is
+// written (a file kept private stays private), and its owner and group where
+// the system lets us give them.
+void TakeModeAndOwner(const fs::path& from, const fs::path& to) {
+#ifndef _WIN32
+    struct stat info;
+    if (stat(from.c_str(), &info) == 0 && chown(to.c_str(), info.st_uid, info.st_gid) != 0 &&
+        chown(to.c_str(), static_cast<uid_t>(-1), info.st_gid) != 0)
+        LogText("pack: the new '%s' belongs to the user who wrote it\n", from.c_str());
+#endif
     std::error_code error;
-    fs::rename(temporary.Path(), target, error);
+    const fs::perms mode = fs::status(from, error).permissions();
+    if (!error)
+        fs::permissions(to, mode, error);
     if (error)
-        throw PackError("cannot replace '" + outputPath + "': " + error.message());
-    temporary.Keep();
+        throw PackError("cannot give the new update file the mode of '" + from.string() +
+                        "': " + error.message());
 }
 
 } // namespace
@@ -243,21 +325,65 @@ PackResult Pack(const PackRequest& request) {
     for (const std::string& text : request.macNameTexts)
         CheckCount(text.size(), "the port names text");
 
-    PackResult result;
-    std::vector<std::vector<uint8_t>> portions;
-    for (const PortionSource& source : request.portions) {
-        portions.push_back(ReadInputFile(source.path, "portion file", DelayHint(source.path)));
-        result.sysExBytes += portions.back().size();
-    }
-    result.portionCount = portions.size();
-    std::vector<uint8_t> image;
+    bool replacing = false;
+    const fs::path target = OutputTarget(request.outputPath, replacing);
+    for (const PortionSource& source : request.portions)
+        CheckInputFile(source.path, "portion file", DelayHint(source.path), request.blockLimit);
     if (!request.imagePath.empty())
-        image = ReadInputFile(request.imagePath, "picture file");
+        CheckInputFile(request.imagePath, "picture file", "", request.blockLimit);
 
-    const std::string bytes =
-        BuildUpdateFile(request, portions, request.imagePath.empty() ? nullptr : &image);
-    WriteFileReplacing(request.outputPath, bytes);
-    result.fileBytes = bytes.size();
+    // Declared before the stream, so that the file is closed before it is
+    // removed.
+    TemporaryFile temporary(TemporaryPathFor(target));
+    errno = 0;
+    std::ofstream file(temporary.Path(), std::ios::binary | std::ios::trunc);
+    if (!file)
+        throw PackError("cannot create a temporary file beside '" + target.string() + "'" +
+                        SystemReason(errno));
+    if (replacing)
+        TakeModeAndOwner(target, temporary.Path());
+
+    PackResult result;
+    UpdateFileWriter writer(file, request.outputPath);
+    writer.Raw("VeskUpdateFile");
+    writer.U16(4);
+    writer.Block(request.productName);
+    writer.U16(request.version.major);
+    writer.U16(request.version.minor);
+    writer.Block(request.message);
+    for (uint16_t value : request.headerValues)
+        writer.U16(value);
+    for (const PortionSource& source : request.portions) {
+        writer.U32(1);
+        result.sysExBytes += writer.BlockFromFile(source.path, "portion file",
+                                                  DelayHint(source.path), request.blockLimit);
+        writer.U32(source.delay);
+    }
+    result.portionCount = request.portions.size();
+    if (!request.imagePath.empty()) {
+        writer.U32(2);
+        writer.BlockFromFile(request.imagePath, "picture file", "", request.blockLimit);
+    }
+    for (const std::string& text : request.settingsTexts) {
+        writer.U32(3);
+        writer.Block(text);
+    }
+    for (const std::string& text : request.macNameTexts) {
+        writer.U32(5);
+        writer.Block(text);
+    }
+    result.fileBytes = writer.Position();
+    errno = 0;
+    file.close();
+    if (!file)
+        throw PackError("cannot write the update file '" + request.outputPath + "'" +
+                        SystemReason(errno));
+
+    std::error_code error;
+    fs::rename(temporary.Path(), target, error);
+    if (error)
+        throw PackError("cannot replace '" + request.outputPath + "': " + error.message());
+    temporary.Keep();
     return result;
 }
 

@@ -44,6 +44,9 @@ struct PackRequest {
     std::string imagePath;                  // empty: no picture record
     std::array<uint16_t, 3> headerValues = {0, 0, 0};
     std::vector<PortionSource> portions; // in the order of sending
+    // The most bytes a portion or the picture may hold: the format's limit,
+    // as its counts are 32-bit. Only the tests set a smaller one.
+    uint64_t blockLimit = 0xFFFFFFFF;
 };
 
 struct PackResult {
@@ -52,7 +55,10 @@ struct PackResult {
     uint64_t fileBytes = 0;
 };
 
-// Reads every input, then writes the update file to a temporary file beside
-// the output and renames it over the output. Throws PackError, leaving the
-// output as it was and no temporary file behind.
+// Writes the update file to a temporary file beside the output, copying each
+// input into it as it is read, and renames it over the output once complete.
+// The output must be a regular file or a new name; a symbolic link is
+// followed and its target replaced, and a replaced file's mode (and owner,
+// where allowed) is kept. Throws PackError, leaving the output as it was and
+// no temporary file behind.
 PackResult Pack(const PackRequest& request);

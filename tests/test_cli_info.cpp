@@ -1,4 +1,5 @@
 // kestrane-cli info, help and command-line mistakes.
+#include "info.h"
 #include "test_cli_helpers.h"
 #include "testsupport.h"
 #include "utils.h"
@@ -132,8 +133,9 @@ TEST(CliInfo, TextForAPerson) {
         EXPECT_NE(tool.out.find(line), std::string::npos) << line << "\nin:\n" << tool.out;
 }
 
-// A file that does not load: status 1, the reader's message alone on standard
-// error, and with --json the same message as the only member of an object.
+// A file that does not load: status 1, the reader's message (or why the file
+// could not be opened) alone on standard error, and with --json the same
+// message as the only member of an object.
 TEST(CliInfo, FilesThatDoNotLoad) {
     ScratchFolder folder;
     const std::string badHeader = "Update file was invalid (bad header).";
@@ -152,8 +154,10 @@ TEST(CliInfo, FilesThatDoNotLoad) {
         std::string file;
         std::string message;
     };
+    const std::string missing =
+        "kestrane-cli: cannot open '" + folder.File("missing.upd") + "': No such file or directory";
     const Case cases[] = {
-        {"missing.upd", badHeader},
+        {"missing.upd", missing},
         {"text.upd", badHeader},
         {"version.upd", "Update file is wrong version. Please check you have the latest "
                         "version of the updater."},
@@ -175,8 +179,58 @@ TEST(CliInfo, FilesThatDoNotLoad) {
 
     ToolResult program = RunProgram(folder, {"info", "--json", folder.File("missing.upd")});
     EXPECT_EQ(program.status, kExitFailure);
-    EXPECT_EQ(program.err, badHeader + "\n");
-    EXPECT_EQ(json::parse(program.out), json({{"error", badHeader}}));
+    EXPECT_EQ(program.err, missing + "\n");
+    EXPECT_EQ(json::parse(program.out), json({{"error", missing}}));
+}
+
+TEST(CliInfo, EscapeControlBytes) {
+    std::string every;
+    for (int byte = 0; byte <= 0xFF; ++byte)
+        every += static_cast<char>(byte);
+    std::string expected;
+    for (int byte = 0; byte <= 0xFF; ++byte) {
+        if (byte < 0x20 || (byte >= 0x7F && byte <= 0x9F))
+            expected += FormatText("\\x%02x", static_cast<unsigned>(byte));
+        else
+            expected += static_cast<char>(byte);
+    }
+    EXPECT_EQ(EscapeControlBytes(every), expected);
+    EXPECT_EQ(EscapeControlBytes("Pad \x1b[2J"), "Pad \\x1b[2J");
+}
+
+// Texts from the file reach the terminal with their control bytes escaped,
+// so a file cannot clear the screen or retitle the window; the message keeps
+// its line breaks. JSON shows the bytes as they are.
+TEST(CliInfo, TextShowsControlBytesEscaped) {
+    ScratchFolder folder;
+    UpdateFileBuilder file;
+    file.Header("Pad\x1b[2J\x9b"
+                "1m",
+                1, 0, "One\x07\\nTwo\r\x7f")
+        .Settings("win:A:name:Port\x1b]0;title\x07")
+        .MacNames("Mac\x08");
+    WriteFile(folder.File("ctl.upd"), file.Data());
+
+    ToolResult tool = RunInProcess({"info", folder.File("ctl.upd")});
+    ASSERT_EQ(tool.status, kExitOk) << tool.err;
+    const char* lines[] = {
+        "Product:           Pad\\x1b[2J\\x9b1m\n",
+        "Message:           One\\x07\n                   Two\\x0d\\x7f\n",
+        "Port names:        \"Port\\x1b]0;title\\x07\"\n",
+        "Other platform:    \"Mac\\x08\"\n",
+    };
+    for (const char* line : lines)
+        EXPECT_NE(tool.out.find(line), std::string::npos) << line << "\nin:\n" << tool.out;
+    for (char c : tool.out) {
+        auto byte = static_cast<unsigned char>(c);
+        EXPECT_TRUE(c == '\n' || (byte >= 0x20 && byte != 0x7F && (byte < 0x80 || byte > 0x9F)))
+            << "raw byte " << static_cast<int>(byte);
+    }
+
+    ToolResult asJson = RunInProcess({"info", "--json", folder.File("ctl.upd")});
+    ASSERT_EQ(asJson.status, kExitOk) << asJson.err;
+    EXPECT_EQ(json::parse(asJson.out)["productName"], "Pad\x1b[2J\xc2\x9b"
+                                                      "1m");
 }
 
 TEST(CliCommandLine, MistakesGiveUsageAndStatus64) {

@@ -6,6 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 using namespace clitest;
 
 TEST(CliPackArguments, VersionTexts) {
@@ -201,7 +208,7 @@ TEST_F(CliPack, RefusalsLeaveNothingBehind) {
         {{"-o", out, "--product", "P", folder.File("folder")}, "is a folder"},
         {{"-o", out, "--product", "P", "--image", folder.File("missing.png"), part}, "picture"},
         {{"-o", folder.File("nowhere/out.upd"), "--product", "P", part}, "cannot create"},
-        {{"-o", folder.File("folder"), "--product", "P", part}, "cannot replace"},
+        {{"-o", folder.File("folder"), "--product", "P", part}, "it is a folder"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"pack"};
@@ -255,3 +262,200 @@ TEST_F(CliPack, ProgramPacksAndRefuses) {
     EXPECT_NE(refused.err.find("version 'x.y'"), std::string::npos) << refused.err;
     EXPECT_FALSE(fs::exists(folder.File("new.upd")));
 }
+
+#ifndef _WIN32
+
+namespace {
+
+fs::perms Mode(const std::string& path) {
+    return fs::status(path).permissions() & fs::perms::mask;
+}
+
+// Bytes this process has read through the system so far (Linux counts them);
+// -1 where the count is not kept.
+int64_t BytesReadSoFar() {
+    std::ifstream io("/proc/self/io");
+    std::string name;
+    int64_t value = 0;
+    while (io >> name >> value) {
+        if (name == "rchar:")
+            return value;
+    }
+    return -1;
+}
+
+} // namespace
+
+// The update replaces the file that the output names: a link is followed and
+// stays a link, and the replaced file keeps its mode.
+TEST_F(CliPack, FollowsLinksAndKeepsTheMode) {
+    WriteFile(folder.File("part.syx"), "\xF0\x01\xF7");
+    UpdateFileBuilder expected;
+    expected.Header("P", 0, 0).Portion(Bytes("\xF0\x01\xF7"), 0);
+    fs::create_directories(folder.path / "store");
+    WriteFile(folder.File("store/kept.upd"), "previous update");
+    fs::create_symlink("store/kept.upd", folder.path / "link.upd");
+    fs::create_symlink("store/new.upd", folder.path / "dangling.upd");
+
+    for (const char* link : {"link.upd", "dangling.upd"}) {
+        ToolResult tool = RunInProcess(
+            {"pack", "-o", folder.File(link), "--product", "P", folder.File("part.syx")});
+        ASSERT_EQ(tool.status, kExitOk) << tool.err;
+        EXPECT_TRUE(fs::is_symlink(folder.path / link)) << link;
+        EXPECT_EQ(ReadFile(folder.File(link)), expected.Data()) << link;
+    }
+    EXPECT_EQ(folder.Names(),
+              (std::vector<std::string>{"dangling.upd", "link.upd", "part.syx", "store"}));
+    EXPECT_EQ(fs::read_symlink(folder.path / "link.upd"), "store/kept.upd");
+    std::vector<std::string> stored;
+    std::transform(fs::directory_iterator(folder.path / "store"), fs::directory_iterator(),
+                   std::back_inserter(stored), [](const fs::directory_entry& entry) {
+                       return entry.path().filename().string();
+                   });
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, (std::vector<std::string>{"kept.upd", "new.upd"}));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder.File("store/new.upd"))));
+
+    using fs::perms;
+    for (perms mode : {perms::owner_read | perms::owner_write,
+                       perms::owner_read | perms::owner_write | perms::group_read,
+                       perms::owner_all | perms::group_read | perms::others_exec}) {
+        fs::permissions(folder.File("store/kept.upd"), mode);
+        ToolResult tool = RunInProcess(
+            {"pack", "-o", folder.File("link.upd"), "--product", "P", folder.File("part.syx")});
+        ASSERT_EQ(tool.status, kExitOk) << tool.err;
+        EXPECT_EQ(Mode(folder.File("store/kept.upd")), mode);
+    }
+    EXPECT_EQ(ReadFile(folder.File("store/kept.upd")), expected.Data());
+}
+
+// Only root may give a file away; the replacement then keeps owner and group.
+TEST_F(CliPack, KeepsTheOwner) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file another owner";
+    WriteFile(folder.File("part.syx"), "\xF0\x01\xF7");
+    WriteFile(folder.File("out.upd"), "previous update");
+    ASSERT_EQ(chown(folder.File("out.upd").c_str(), 4321, 8765), 0);
+    ToolResult tool = RunInProcess(
+        {"pack", "-o", folder.File("out.upd"), "--product", "P", folder.File("part.syx")});
+    ASSERT_EQ(tool.status, kExitOk) << tool.err;
+    struct stat info;
+    ASSERT_EQ(stat(folder.File("out.upd").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 4321u);
+    EXPECT_EQ(info.st_gid, 8765u);
+}
+
+// Replacing a file with other hard links gives the output a file of its own;
+// the other names keep the previous update (as the help says).
+TEST_F(CliPack, ReplacingAHardLinkedOutputLeavesTheOtherNames) {
+    WriteFile(folder.File("part.syx"), "\xF0\x01\xF7");
+    WriteFile(folder.File("out.upd"), "previous update");
+    fs::create_hard_link(folder.File("out.upd"), folder.File("other.upd"));
+    ToolResult tool = RunInProcess(
+        {"pack", "-o", folder.File("out.upd"), "--product", "P", folder.File("part.syx")});
+    ASSERT_EQ(tool.status, kExitOk) << tool.err;
+    EXPECT_EQ(ReadFile(folder.File("other.upd")), "previous update");
+    EXPECT_NE(ReadFile(folder.File("out.upd")), "previous update");
+    EXPECT_EQ(fs::hard_link_count(folder.File("out.upd")), 1u);
+}
+
+// An output that is no regular file is refused before anything is touched:
+// it stays what it was and no temporary file is left.
+TEST_F(CliPack, RefusesOutputsThatAreNoRegularFile) {
+    WriteFile(folder.File("part.syx"), "\xF0\x01\xF7");
+    ASSERT_EQ(mkfifo(folder.File("fifo.upd").c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", folder.path / "device.upd");
+    const std::vector<std::string> names = {"device.upd", "fifo.upd", "part.syx"};
+    struct Case {
+        const char* output;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"fifo.upd", "it is a FIFO, and pack writes only regular files"},
+        {"device.upd", "it is a device, and pack writes only regular files"},
+    };
+    for (const Case& c : cases) {
+        ToolResult tool = RunInProcess(
+            {"pack", "-o", folder.File(c.output), "--product", "P", folder.File("part.syx")});
+        EXPECT_EQ(tool.status, kExitFailure);
+        EXPECT_EQ(tool.err, std::string("kestrane-cli: cannot write the update file '") +
+                                folder.File(c.output) + "': " + c.reason + "\n");
+        EXPECT_EQ(folder.Names(), names);
+    }
+    EXPECT_TRUE(fs::is_fifo(folder.File("fifo.upd")));
+    EXPECT_EQ(fs::read_symlink(folder.path / "device.upd"), "/dev/null");
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+// A name that leaves no room for the temporary file's ending is reported as
+// too long, not as a lack of free names.
+TEST_F(CliPack, TemporaryNameTooLong) {
+    WriteFile(folder.File("part.syx"), "\xF0\x01\xF7");
+    const std::string out = folder.File(std::string(250, 'u') + ".upd"); // 254 bytes of name
+    ToolResult tool = RunInProcess({"pack", "-o", out, "--product", "P", folder.File("part.syx")});
+    EXPECT_EQ(tool.status, kExitFailure);
+    EXPECT_NE(tool.err.find("': the name '" + out + "."), std::string::npos) << tool.err;
+    EXPECT_NE(tool.err.find(".tmp' is too long\n"), std::string::npos) << tool.err;
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"part.syx"}));
+}
+
+// A regular file above the format's limit is refused by its size, before a
+// byte is read; the file here is sparse, so it takes no room on the disk.
+TEST_F(CliPack, RefusesAPortionAboveTheLimitByItsSize) {
+    WriteFile(folder.File("part.syx"), "\xF0\x01\xF7");
+    std::ofstream(folder.File("huge.syx")).close();
+    fs::resize_file(folder.File("huge.syx"), uint64_t(1) << 32);
+    const int64_t readBefore = BytesReadSoFar();
+    ToolResult tool = RunInProcess({"pack", "-o", folder.File("out.upd"), "--product", "P",
+                                    folder.File("part.syx"), folder.File("huge.syx")});
+    if (readBefore >= 0) {
+        EXPECT_LT(BytesReadSoFar() - readBefore, 1 << 20);
+    }
+    EXPECT_EQ(tool.status, kExitFailure);
+    EXPECT_EQ(tool.err, "kestrane-cli: the portion file '" + folder.File("huge.syx") +
+                            "' is too large for an update file (more than 4294967295 bytes)\n");
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"huge.syx", "part.syx"}));
+}
+
+// A device or pipe tells no size: it is copied as it is read and refused once
+// it passes the limit (a smaller one here), so /dev/zero ends at once.
+TEST_F(CliPack, RefusesAStreamOnceItPassesTheLimit) {
+    const uint64_t limit = 100000;
+    PackRequest request;
+    request.outputPath = folder.File("out.upd");
+    request.productName = "P";
+    request.blockLimit = limit;
+    request.portions = {{"/dev/zero", 0}};
+    try {
+        Pack(request);
+        ADD_FAILURE() << "a portion of /dev/zero was packed";
+    } catch (const PackError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "the portion file '/dev/zero' is too large for an update file (more than "
+                  "100000 bytes)");
+    }
+    EXPECT_TRUE(folder.Names().empty());
+
+    // Through a pipe, exactly the limit is taken and one byte more is not.
+    ASSERT_EQ(mkfifo(folder.File("pipe").c_str(), 0600), 0);
+    request.portions = {{folder.File("pipe"), 7}};
+    for (uint64_t size : {limit, limit + 1}) {
+        const std::string data(static_cast<size_t>(size), '\x42');
+        std::thread writer([this, &data] { WriteFile(folder.File("pipe"), data); });
+        bool packed = true;
+        try {
+            Pack(request);
+        } catch (const PackError&) {
+            packed = false;
+        }
+        writer.join();
+        EXPECT_EQ(packed, size == limit) << size;
+    }
+    const Update update = LoadUpdate(folder.File("out.upd"));
+    ASSERT_EQ(update.GetPortionCount(), 1u);
+    EXPECT_EQ(update.GetPortion(0).GetData(), std::vector<uint8_t>(limit, 0x42));
+    EXPECT_EQ(update.GetPortion(0).GetDelay(), 7u);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"out.upd", "pipe"}));
+}
+
+#endif // _WIN32
