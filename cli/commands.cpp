@@ -134,9 +134,10 @@ const std::vector<CommandInfo>& Commands() {
           {"--sim-no-identity", nullptr, nullptr, false, false,
            "the emulated device does not answer the identity request"},
           {"--sim-appear", nullptr, "MS", false, false,
-           "the emulated device is plugged in only after MS milliseconds"},
+           "the emulated device is plugged in only after MS milliseconds (up to 24 h)"},
           {"--sim-unplug", nullptr, "PORTION:BYTES:MS", false, false,
-           "unplug it after BYTES of PORTION (from 1), back after MS"},
+           "unplug it after BYTES of PORTION (from 1; BYTES on the wire, framing included), back "
+           "after MS (up to 24 h)"},
           {"--sim-record", nullptr, "FILE", false, false,
            "write every byte the emulated device receives to FILE"},
           {"--virtual-time", nullptr, nullptr, false, false, "run every wait in simulated time"},
