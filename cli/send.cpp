@@ -14,6 +14,7 @@
 #include "utils.h"
 #include "virtualclock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -219,13 +220,13 @@ int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err) 
     if (!device.empty() && args.Has("--port"))
         throw UsageError("--port chooses a MIDI port, but --device sim sends to the emulated "
                          "device (name it with --sim-name)");
-    if (device.empty()) {
-        for (const char* option :
-             {"--sim", "--sim-name", "--sim-version", "--sim-no-identity", "--sim-appear",
-              "--sim-unplug", "--sim-record", "--virtual-time"})
-            if (args.Has(option))
-                throw UsageError(std::string(option) + " needs --device sim");
-    }
+    static const char* const kSimOptions[] = {
+        "--sim",        "--sim-name",   "--sim-version", "--sim-no-identity",
+        "--sim-appear", "--sim-unplug", "--sim-record",  "--virtual-time"};
+    const auto simOption = std::find_if(std::begin(kSimOptions), std::end(kSimOptions),
+                                        [&args](const char* option) { return args.Has(option); });
+    if (device.empty() && simOption != std::end(kSimOptions))
+        throw UsageError(std::string(*simOption) + " needs --device sim");
 
     if (device.empty() && !HasMidiBackEnd()) {
         err << "kestrane-cli: " << kNoMidiBackEndText << "; use --device sim to send to the "

@@ -15,8 +15,8 @@ done
 
 cppcheck --enable=warning,style,performance,portability --std=c++17 --quiet \
   --error-exitcode=1 --inline-suppr --library=googletest \
-  -I midiupdatelib -I devicesim -I cli -I tests/support \
-  midiupdatelib devicesim cli tests
+  --library=windows -I midiupdatelib -I devicesim -I cli -I win32 -I tests/support \
+  midiupdatelib devicesim cli win32 tests
 
 if [ "$unformatted" -ne 0 ]; then
   exit 1
