@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,12 +58,16 @@ void SetLayout() {
     SetVariable("KESTRANE_SIM_IN_DECOYS", kInputDecoys);
 }
 
+// A name no earlier run has used: Wine reuses process ids quickly, and the
+// device keeps its record file open until the process ends, so a name made
+// of the process id alone can meet a stale file of an earlier run.
 std::string TempPath(const char* suffix) {
     static int counter = 0;
+    static const unsigned runId = std::random_device()();
     char folder[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) +
-           FormatText("kestrane-port-%lu-%d%s", GetCurrentProcessId(), ++counter, suffix);
+    return std::string(folder) + FormatText("kestrane-port-%lu-%08x-%d%s", GetCurrentProcessId(),
+                                            runId, ++counter, suffix);
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
