@@ -3,6 +3,7 @@
 #pragma once
 
 #include "commands.h"
+#include "runprogram.h"
 #include "update.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +18,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 namespace clitest {
 
@@ -93,31 +90,36 @@ inline ToolResult RunInProcess(const std::vector<std::string>& args) {
     return {status, out.str(), err.str()};
 }
 
-// Runs the built kestrane-cli with its output streams caught in files.
-inline ToolResult RunProgram(const ScratchFolder& folder, const std::vector<std::string>& args) {
-    auto quote = [](const std::string& text) {
 #ifdef _WIN32
-        return "\"" + text + "\"";
-#else
-        std::string quoted = "'";
-        for (char c : text)
-            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        return quoted + "'";
+// kestrane-cli writes text as Windows programs do, each line ended with CR LF
+// (its standard streams are in text mode). Gives the text with plain line
+// feeds, as the tests expect it, and fails the test on a line ended by a bare
+// line feed.
+inline std::string PlainLineEnds(const std::string& text, const char* stream) {
+    std::string plain;
+    bool bare = false;
+    for (size_t index = 0; index < text.size(); ++index) {
+        if (text[index] == '\r' && index + 1 < text.size() && text[index + 1] == '\n')
+            continue;
+        bare = bare || (text[index] == '\n' && (index == 0 || text[index - 1] != '\r'));
+        plain += text[index];
+    }
+    EXPECT_FALSE(bare) << stream << " has a line not ended by CR LF:\n" << text;
+    return plain;
+}
 #endif
-    };
-    std::string command = quote(KESTRANE_CLI_PATH);
-    for (const std::string& arg : args)
-        command += " " + quote(arg);
+
+// Runs the built kestrane-cli with its output streams caught in files and its
+// standard input empty.
+inline ToolResult RunProgram(const ScratchFolder& folder, const std::vector<std::string>& args) {
     const std::string outPath = folder.File("program.out");
     const std::string errPath = folder.File("program.err");
-    command += " >" + quote(outPath) + " 2>" + quote(errPath);
-    int result = std::system(command.c_str());
-#ifdef _WIN32
-    int status = result;
-#else
-    int status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-#endif
+    const int status = RunProgramToFiles(KESTRANE_CLI_PATH, args, outPath, errPath);
     ToolResult tool{status, ReadFile(outPath), ReadFile(errPath)};
+#ifdef _WIN32
+    tool.out = PlainLineEnds(tool.out, "standard output");
+    tool.err = PlainLineEnds(tool.err, "standard error");
+#endif
     fs::remove(outPath);
     fs::remove(errPath);
     return tool;

@@ -130,14 +130,17 @@ TEST(CliSimOptionsTest, RecordNamingTheUpdateIsRefusedAndTouchesNothing) {
     const std::string update = TwoPortionUpdate();
     WriteFile(path, update);
     fs::create_directory(folder.path / "sub");
-    fs::create_symlink(path, folder.path / "link.upd");
     fs::create_hard_link(path, folder.path / "hard.upd");
-    const std::vector<std::string> records = {
+    std::vector<std::string> records = {
         path,
         (folder.path / "sub" / ".." / "." / "pad.upd").string(),
-        folder.File("link.upd"),
         folder.File("hard.upd"),
     };
+#ifndef _WIN32
+    // Windows programs cannot make symbolic links (mingw's library has none).
+    fs::create_symlink(path, folder.path / "link.upd");
+    records.push_back(folder.File("link.upd"));
+#endif
     for (const std::string& record : records) {
         SCOPED_TRACE(record);
         clitest::ToolResult result = Send(path, {"--sim-record", record});
@@ -149,13 +152,15 @@ TEST(CliSimOptionsTest, RecordNamingTheUpdateIsRefusedAndTouchesNothing) {
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(ReadFile(path), update);
     }
+#ifndef _WIN32
     // Sending through a link to the update, the update itself is refused too.
-    clitest::ToolResult result = Send(folder.File("link.upd"), {"--sim-record", path});
-    EXPECT_EQ(result.status, kExitUsage);
+    clitest::ToolResult throughLink = Send(folder.File("link.upd"), {"--sim-record", path});
+    EXPECT_EQ(throughLink.status, kExitUsage);
     EXPECT_EQ(ReadFile(path), update);
+#endif
 
     // Another file is fine.
-    result = Send(path, {"--sim-record", folder.File("wire.bin")});
+    clitest::ToolResult result = Send(path, {"--sim-record", folder.File("wire.bin")});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(ReadFile(folder.File("wire.bin")).size(), 10u);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Windows cross build, the fuzz
-# run, the threaded tests under ThreadSanitizer, and last the native unit tests.
+# Builds everything and runs every test: the Windows build's tests under Wine,
+# the fuzz run, the suite under ThreadSanitizer and under AddressSanitizer with
+# UndefinedBehaviorSanitizer, and last the native unit tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,9 +11,10 @@ jobs=$(nproc)
 echo "== Style checks"
 bash tools/lint.sh
 
-echo "== Windows cross build"
+echo "== Windows cross build, its tests under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
+ctest --preset windows -j"$jobs"
 
 echo "== Benchmarks build (run them with tools/run-benchmarks.sh)"
 cmake --preset bench >/dev/null
@@ -25,6 +27,11 @@ echo "== Threaded tests under ThreadSanitizer"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j"$jobs"
 ctest --preset tsan -j"$jobs"
+
+echo "== Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j"$jobs"
+ctest --preset asan -j"$jobs"
 
 echo "== Unit tests"
 cmake --preset native >/dev/null

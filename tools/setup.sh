@@ -10,6 +10,7 @@ packages=(
   nlohmann-json3-dev                   # JSON output of the command-line tool
   clang libclang-rt-14-dev             # fuzzing (libFuzzer, sanitizers)
   g++-mingw-w64-x86-64 mingw-w64-tools # Windows cross build
+  wine wine64 xvfb xauth               # the Windows build's tests (xvfb-run needs xauth)
   clang-format cppcheck                # house style checks
 )
 
