@@ -75,7 +75,8 @@ void CheckInputFile(const std::string& path, const std::string& what, const std:
     if (fs::is_directory(status))
         throw PackError("the " + what + " '" + path + "' is a folder, not a file");
     if (status.type() == fs::file_type::not_found)
-        throw PackError("cannot open the " + what + " '" + path + "': " + error.message() + hint);
+        throw PackError("cannot open the " + what + " '" + path + "'" +
+                        (error ? ": " + error.message() : std::string()) + hint);
     if (fs::is_regular_file(status)) {
         const uintmax_t size = fs::file_size(fs::path(path), error);
         if (!error && size > limit)
