@@ -1,0 +1,86 @@
+// Kestrane.exe: the entry point. Starts GDI+ and the common controls, opens
+// the debug console when Ctrl is held, creates the main window, hands it a
+// file from the command line or the working directory, and runs the message
+// loop until the window is closed.
+#include "appstate.h"
+#include "mainwindow.h"
+#include "openfile.h"
+
+#include <cstdio>
+
+#include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+namespace {
+
+const char kAppName[] = "Kestrane";
+
+// A console for the log: the process's standard output is redirected into it.
+void OpenDebugConsole() {
+    if (!AllocConsole())
+        return;
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(output), _O_TEXT);
+    if (descriptor == -1)
+        return;
+    FILE* console = _fdopen(descriptor, "w");
+    if (!console)
+        return;
+    fflush(stdout);
+    _dup2(_fileno(console), _fileno(stdout));
+}
+
+int FailedToInitialize() {
+    MessageBoxA(nullptr, "Failed to initialize!", kAppName, MB_ICONERROR);
+    return 0;
+}
+
+int RunMessageLoop() {
+    MSG message = {};
+    BOOL result;
+    while ((result = GetMessageA(&message, nullptr, 0, 0)) != 0) {
+        if (result == -1)
+            return 0;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine, int showCommand) {
+    appInstance = instance;
+
+    // Version 1, no debug callback, GDI+'s own background thread and codecs.
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    ULONG_PTR m_gdiplusToken = 0;
+    Gdiplus::GdiplusStartup(&m_gdiplusToken, &gdiplusInput, nullptr);
+    InitCommonControls();
+
+    const bool debugConsole = GetAsyncKeyState(VK_CONTROL) != 0;
+    if (debugConsole) {
+        OpenDebugConsole();
+        setvbuf(stdout, nullptr, _IONBF, 0);
+    }
+
+    if (!RegisterMainWindowClass(instance))
+        return FailedToInitialize();
+    HWND window = CreateMainWindow(instance);
+    if (!window) {
+        Gdiplus::GdiplusShutdown(m_gdiplusToken);
+        return FailedToInitialize();
+    }
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+
+    HandOverStartupFile(commandLine, debugConsole);
+
+    const int exitCode = RunMessageLoop();
+    Gdiplus::GdiplusShutdown(m_gdiplusToken);
+    return exitCode;
+}

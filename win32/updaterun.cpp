@@ -1,0 +1,106 @@
+#include "updaterun.h"
+
+#include "appmessages.h"
+#include "appstate.h"
+#include "apptexts.h"
+#include "background.h"
+#include "mainwindow.h"
+#include "portdialog.h"
+#include "updatethread.h"
+#include "utils.h"
+
+#include <cassert>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <memory>
+
+#include <mmsystem.h>
+
+namespace {
+
+// The output port for a plain SysEx file, chosen by the user.
+std::string AskForOutputPort(HWND window) {
+    const std::vector<std::string> ports = ListMidiOutputNames();
+    const int index = SelectMidiPort(ports, window, appInstance);
+    if (index < 0 || static_cast<size_t>(index) >= ports.size())
+        throw ParseError("Update canceled");
+    return ports[static_cast<size_t>(index)];
+}
+
+void StartWorker(HWND window, std::unique_ptr<UpdateRequest> request) {
+    assert(!bRunThread);
+    bRunThread = true;
+    printf("Creating worker thread!\n");
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, UpdateThreadProc, request.get(), 0, &threadId);
+    if (!thread) {
+        printf("CreateThread failed!\n");
+        bRunThread = false;
+        return;
+    }
+    // The worker owns the request now; nobody waits for the thread.
+    request.release();
+    CloseHandle(thread);
+    if (window == mainWindow)
+        SetRunLayout(window, true);
+}
+
+} // namespace
+
+void StartUpdate(HWND window, const char* filename) {
+    if (bRunThread)
+        return;
+    try {
+        std::string specificPort;
+        std::ifstream file(filename, std::ios::binary);
+        const Update update(file);
+        if (update.IsSysEx())
+            specificPort = AskForOutputPort(window);
+        const std::string message = StartMessageText(update);
+        if (!message.empty())
+            MessageBoxA(mainWindow, message.c_str(), "Important message about update",
+                        MB_ICONINFORMATION);
+        StartWorker(window, std::make_unique<UpdateRequest>(UpdateRequest{specificPort, filename}));
+    } catch (...) {
+        ReportRunFailure();
+    }
+}
+
+void ReportRunFailure() {
+    try {
+        throw;
+    } catch (const ParseError& error) {
+        LogText("Thread caught exception: %s\n", error.what());
+        PostRunFailure(error.what());
+    } catch (const std::exception& error) {
+        LogText("Thread caught exception: %s\n", error.what());
+        PostRunFailure(error.what());
+    } catch (...) {
+        LogText("Thread caught unknown exception\n");
+        PostRunFailure("Unknown reason");
+    }
+}
+
+void ShowUpdateSummary(const Update& update) {
+    PostText(WM_UPDATE_SUMMARY, 0, SummaryText(update));
+    if (update.GetImage().empty())
+        return;
+    if (HBITMAP bitmap = BitmapFromPngBytes(update.GetImage())) {
+        // The replaced bitmap is kept: the window thread may be drawing it.
+        backgroundBitmap = bitmap;
+        RedrawWindow(mainWindow, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    }
+}
+
+std::vector<std::string> ListMidiOutputNames() {
+    std::vector<std::string> list;
+    const UINT count = midiOutGetNumDevs();
+    for (UINT id = 0; id < count; ++id) {
+        MIDIOUTCAPSA caps = {};
+        if (midiOutGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR)
+            list.push_back(caps.szPname);
+    }
+    return list;
+}
