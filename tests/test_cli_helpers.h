@@ -120,8 +120,11 @@ inline ToolResult RunProgram(const ScratchFolder& folder, const std::vector<std:
     tool.out = PlainLineEnds(tool.out, "standard output");
     tool.err = PlainLineEnds(tool.err, "standard error");
 #endif
-    fs::remove(outPath);
-    fs::remove(errPath);
+    // A process the tool started may still hold the files (under Wine, the
+    // desktop process); they go with the scratch folder, or are left there.
+    std::error_code ignored;
+    fs::remove(outPath, ignored);
+    fs::remove(errPath, ignored);
     return tool;
 }
 

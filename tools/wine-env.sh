@@ -57,7 +57,14 @@ start_server() {
   local status=0
   quiet wineserver -p || status=$?
   case $status in
-    0) quiet wineboot ;;  # a new server: bring up Wine's system processes
+    0)
+      # A new server: bring up Wine's system processes, and the desktop
+      # process that the first program using windows or winmm would otherwise
+      # start, handing it that program's output streams (a test's output files
+      # then stay open until the server ends).
+      quiet wineboot
+      quiet wine rundll32.exe user32.dll,GetDesktopWindow || true
+      ;;
     2) ;;                 # already running
     *)
       echo "wine-env: wineserver -p failed ($status) in $prefix" >&2
