@@ -1,0 +1,235 @@
+#include "appsession.h"
+
+#include "resource.h"
+#include "sendupdate.h"
+#include "sysexframing.h"
+#include "testsupport.h"
+#include "update.h"
+#include "utils.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+using namespace guidriver;
+
+const char* const kProduct = "Kestrane Test Unit";
+const char* const kFailedPrefix = "The update failed for the following reason:\n\n";
+const char* const kClickToStart = "\n\nClick OK to start.";
+const char* const kPreparingText =
+    "Preparing your update...\n\n1. Please release the SHIFT key.\n2. Switch off your Dravo "
+    "hardware.\n3. Wait five seconds.\n4. Switch your Dravo hardware back on.\n5. Press OK.";
+const char* const kSysExInstructions =
+    "To apply this update file, please detach all MIDI devices from your computer, and shut down "
+    "all other MIDI applications.\n\nThen plug in your device and put it into update mode. Refer "
+    "to the User's Manual for details on how to do this.\n\nWhen the device is ready to accept an "
+    "update, you can start the update process.\n";
+
+namespace {
+
+// Every variable through which the virtual MIDI driver is configured: each
+// test starts from none of them, whatever the test run's environment holds.
+const char* const kDriverVariables[] = {
+    "KESTRANE_SIM_NAME",      "KESTRANE_SIM_OUT_NAME",    "KESTRANE_SIM_IN_NAME",
+    "KESTRANE_SIM_NUMBER",    "KESTRANE_SIM_DECOYS",      "KESTRANE_SIM_OUT_DECOYS",
+    "KESTRANE_SIM_IN_DECOYS", "KESTRANE_SIM_UPDATE",      "KESTRANE_SIM_SCRIPT",
+    "KESTRANE_SIM_VERSION",   "KESTRANE_SIM_NO_IDENTITY", "KESTRANE_SIM_APPEAR",
+    "KESTRANE_SIM_UNPLUG",    "KESTRANE_SIM_RECORD",      "KESTRANE_SIM_BAUD",
+    "KESTRANE_SIM_SESSION",   "KESTRANE_SIM_SEND",        "KESTRANE_SIM_LOG"};
+
+// A folder no earlier run has used: Wine reuses process ids quickly.
+std::string FreshFolder() {
+    static int counter = 0;
+    static const unsigned runId = std::random_device()();
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder =
+        std::string(temp) +
+        FormatText("kestrane-gui-%lu-%08x-%d\\", GetCurrentProcessId(), runId, ++counter);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+void RemoveFolder(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            DeleteFileA((folder + found.cFileName).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+} // namespace
+
+std::vector<uint8_t> SysExData(size_t count, size_t size, uint8_t seed) {
+    std::vector<uint8_t> data;
+    for (size_t message = 0; message < count; ++message) {
+        data.push_back(0xF0);
+        data.push_back(0x7D);
+        for (size_t i = 2; i + 1 < size; ++i)
+            data.push_back(static_cast<uint8_t>((seed + message * 13 + i * 7) & 0x7F));
+        data.push_back(0xF7);
+    }
+    return data;
+}
+
+std::string UpdateFile(const std::string& message,
+                       const std::vector<std::pair<std::vector<uint8_t>, uint32_t>>& portions,
+                       const std::string& settings) {
+    UpdateFileBuilder builder;
+    builder.Header(kProduct, 1, 5, message);
+    for (const auto& portion : portions)
+        builder.Portion(portion.first, portion.second);
+    if (!settings.empty())
+        builder.Settings(settings);
+    return builder.Data();
+}
+
+std::vector<uint8_t> ExpectedWire(const std::string& fileBytes) {
+    std::istringstream stream(fileBytes);
+    const Update update(stream);
+    const PortSettings& settings = update.GetPortSettings();
+    std::vector<uint8_t> wire;
+    for (size_t i = 0; i < update.GetPortionCount(); ++i) {
+        const std::vector<uint8_t>& data = update.GetPortion(i).GetData();
+        ByteRange remaining{data.data(), data.data() + data.size()};
+        while (!remaining.IsEmpty()) {
+            const ByteRange chunk = NextChunk(remaining, settings.ideal, settings.max);
+            const std::vector<uint8_t> message =
+                WireMessage(chunk.start, chunk.Size(), settings.chunks);
+            wire.insert(wire.end(), message.begin(), message.end());
+            remaining.AdvanceStart(chunk.Size());
+        }
+    }
+    return wire;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    for (uint8_t byte : bytes)
+        text += FormatText("%02X", byte);
+    return text;
+}
+
+void AppSession::SetUp() {
+    char display[256] = {};
+    if (!GetEnvironmentVariableA("DISPLAY", display, sizeof display))
+        FAIL() << "no X display: the program's windows need one (the xvfb fixture, "
+                  "tools/xvfb-env.sh, provides it)";
+    folder = FreshFolder();
+    recordPath = folder + "device.rec";
+    for (const char* name : kDriverVariables)
+        SetEnv(name, "");
+    SetEnv("KESTRANE_SIM_NAME", kProduct);
+    SetEnv("KESTRANE_SIM_RECORD", recordPath);
+    SetEnv("KESTRANE_SIM_SCRIPT", "accept");
+}
+
+void AppSession::TearDown() {
+    if (app.IsRunning())
+        ADD_FAILURE() << "Kestrane.exe still ran at the end of the test; windows:\n" << Windows();
+    app.Kill();
+    if (!folder.empty())
+        RemoveFolder(folder);
+}
+
+std::string AppSession::WriteFile(const std::string& name, const std::string& bytes) {
+    const std::string path = folder + name;
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_TRUE(file.good()) << path;
+    return path;
+}
+
+void AppSession::SetEnv(const std::string& name, const std::string& value) {
+    auto it = std::find_if(environment.begin(), environment.end(),
+                           [&](const std::pair<std::string, std::string>& variable) {
+                               return variable.first == name;
+                           });
+    if (it != environment.end())
+        it->second = value;
+    else
+        environment.emplace_back(name, value);
+}
+
+void AppSession::Start(const std::string& arguments) {
+    AppProcess::Options options;
+    options.program = KESTRANE_APP_PATH;
+    options.arguments = arguments;
+    options.workingFolder = folder;
+    options.environment = environment;
+    std::string error;
+    ASSERT_TRUE(app.Start(options, error)) << KESTRANE_APP_PATH << ": " << error;
+    mainWindow = WaitForTopWindowOfClass(app.Id(), "Kestrane", kWindowMs);
+    ASSERT_NE(mainWindow, nullptr) << "no main window; windows:\n" << Windows();
+}
+
+std::string AppSession::StatusRow() const {
+    return ControlText(mainWindow, IDC_STATUS_LINE);
+}
+
+std::string AppSession::SummaryRow() const {
+    return ControlText(mainWindow, IDC_SUMMARY_LINE);
+}
+
+int AppSession::Progress() const {
+    return ProgressPosition(GetDlgItem(mainWindow, IDC_PROGRESS_BAR));
+}
+
+int AppSession::WindowHeight() const {
+    RECT rect = {};
+    GetWindowRect(mainWindow, &rect);
+    return rect.bottom - rect.top;
+}
+
+HWND AppSession::WaitForBox(const std::string& title, DWORD timeoutMs) {
+    HWND box = WaitForTopWindow(app.Id(), title, timeoutMs, kDialogClass);
+    if (!box)
+        ADD_FAILURE() << "no box '" << title << "' within " << timeoutMs << " ms; windows:\n"
+                      << Windows();
+    return box;
+}
+
+std::string AppSession::BoxText(HWND box, int id) {
+    return ControlText(box, id);
+}
+
+void AppSession::Press(HWND box, int id) {
+    ASSERT_TRUE(PressButton(box, id));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kWindowMs))
+        << "the box stayed after button " << id;
+}
+
+bool AppSession::WaitForStatus(const std::string& text, DWORD timeoutMs) const {
+    return WaitUntil([&] { return StatusRow() == text; }, timeoutMs);
+}
+
+DWORD AppSession::CloseAndWait() {
+    EXPECT_TRUE(AskToClose(mainWindow));
+    return WaitForExit();
+}
+
+DWORD AppSession::WaitForExit() {
+    DWORD code = 0;
+    if (!app.WaitForExit(kExitMs, code)) {
+        ADD_FAILURE() << "Kestrane.exe did not end; windows:\n" << Windows();
+        app.Kill();
+        return 0xFFFFFFFF;
+    }
+    return code;
+}
+
+std::vector<uint8_t> AppSession::Record() const {
+    std::ifstream file(recordPath, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file),
+                                std::istreambuf_iterator<char>());
+}
+
+std::string AppSession::Windows() const {
+    return DescribeWindows(app.Id());
+}

@@ -1,0 +1,93 @@
+// One run of the real Kestrane.exe for an end-to-end test: a fresh working
+// folder, the emulated device configured through the virtual MIDI driver's
+// environment variables, the program started and watched through its windows,
+// and what the device received read back afterwards.
+#pragma once
+
+#include "guidriver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Time limits. A correct run takes a small part of each; they only keep a
+// broken program from holding the test run.
+constexpr DWORD kWindowMs = 60000; // a window that follows from an action
+constexpr DWORD kRunMs = 120000;   // a whole transfer, up to its final box
+constexpr DWORD kExitMs = 30000;   // the process ending once asked to
+
+// The product that the test updates name; the emulated device carries its
+// name, so that the program finds it by the update's port names.
+extern const char* const kProduct;
+
+// The texts a user sees, word for word.
+extern const char* const kFailedPrefix;  // the failure box, before the reason
+extern const char* const kClickToStart;  // after an update's own message
+extern const char* const kPreparingText; // the box between two portions
+extern const char* const kSysExInstructions;
+
+// SysEx messages F0 7D <seed> ... F7 of `size` bytes each, `count` of them.
+std::vector<uint8_t> SysExData(size_t count, size_t size, uint8_t seed);
+
+// An update file's bytes: the product, version 1.05, the message, the
+// portions (data, delay in ms) and an optional port settings text.
+std::string UpdateFile(const std::string& message,
+                       const std::vector<std::pair<std::vector<uint8_t>, uint32_t>>& portions,
+                       const std::string& settings = "");
+
+// What the device must receive for this update or SysEx file: each portion
+// cut into chunks as the sender cuts it and framed as the port frames it.
+std::vector<uint8_t> ExpectedWire(const std::string& fileBytes);
+
+std::string Hex(const std::vector<uint8_t>& bytes);
+
+class AppSession : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes a file into the working folder; returns its full path.
+    std::string WriteFile(const std::string& name, const std::string& bytes);
+    // Sets (or with "" removes) a variable of the program's environment.
+    void SetEnv(const std::string& name, const std::string& value);
+    // Starts Kestrane.exe with this command line after the program's name,
+    // in the working folder, and waits for its main window.
+    void Start(const std::string& arguments);
+
+    // The main window (class "Kestrane"), once Start has found it.
+    HWND Main() const { return mainWindow; }
+    std::string StatusRow() const;
+    std::string SummaryRow() const;
+    int Progress() const;
+    int WindowHeight() const;
+
+    // Waits for a dialog or message box of the program with this title;
+    // fails the test (returning null) when none comes in time.
+    HWND WaitForBox(const std::string& title, DWORD timeoutMs = kWindowMs);
+    // The box's text (a message box's, or the given control's).
+    static std::string BoxText(HWND box, int id = guidriver::kMessageBoxTextId);
+    // Presses a button and waits until the box has gone.
+    void Press(HWND box, int id);
+    // Polls until the row shows this text.
+    bool WaitForStatus(const std::string& text, DWORD timeoutMs = kWindowMs) const;
+
+    // Closes the main window and returns the exit code (fails the test when
+    // the program does not end).
+    DWORD CloseAndWait();
+    DWORD WaitForExit();
+
+    std::vector<uint8_t> Record() const;
+    // The program's windows, for failure messages.
+    std::string Windows() const;
+
+    std::string folder;     // the working folder, with a trailing backslash
+    std::string recordPath; // what the device receives
+    guidriver::AppProcess app;
+    std::vector<std::pair<std::string, std::string>> environment;
+
+private:
+    HWND mainWindow = nullptr;
+};

@@ -1,0 +1,289 @@
+#include "guidriver.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace guidriver {
+
+const char* const kDialogClass = "#32770";
+
+namespace {
+
+// Cross-process messages wait at most this long for the window's thread.
+constexpr UINT kSendTimeoutMs = 5000;
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// This process's environment with the overrides applied, as the block that
+// CreateProcessA takes: "NAME=value" texts, each terminated, and one more
+// terminator at the end.
+std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::string>>& overrides) {
+    std::vector<std::string> entries;
+    if (char* block = GetEnvironmentStringsA()) {
+        for (const char* entry = block; *entry; entry += std::string(entry).size() + 1)
+            entries.emplace_back(entry);
+        FreeEnvironmentStringsA(block);
+    }
+    for (const auto& variable : overrides) {
+        for (auto it = entries.begin(); it != entries.end();) {
+            const size_t equals = it->find('=', 1);
+            if (equals != std::string::npos && SameName(it->substr(0, equals), variable.first))
+                it = entries.erase(it);
+            else
+                ++it;
+        }
+        if (!variable.second.empty())
+            entries.push_back(variable.first + "=" + variable.second);
+    }
+    std::string block;
+    for (const std::string& entry : entries) {
+        block += entry;
+        block += '\0';
+    }
+    block += '\0';
+    return block;
+}
+
+LRESULT SendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& ok) {
+    DWORD_PTR result = 0;
+    ok = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             &result) != 0;
+    return static_cast<LRESULT>(result);
+}
+
+struct EnumState {
+    DWORD processId;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectTopWindow(HWND window, LPARAM parameter) {
+    EnumState& state = *reinterpret_cast<EnumState*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if ((state.processId == 0 || owner == state.processId) && IsWindowVisible(window))
+        state.windows.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK DescribeChild(HWND child, LPARAM parameter) {
+    std::string& text = *reinterpret_cast<std::string*>(parameter);
+    char line[64];
+    std::snprintf(line, sizeof line, "\n    control %d %s: ", GetDlgCtrlID(child),
+                  WindowClass(child).c_str());
+    text += line;
+    text += "'" + WindowText(child) + "'";
+    return TRUE;
+}
+
+} // namespace
+
+AppProcess::~AppProcess() {
+    Kill();
+}
+
+bool AppProcess::Start(const Options& options, std::string& error) {
+    Kill();
+    std::string commandLine = "\"" + options.program + "\"";
+    if (!options.arguments.empty())
+        commandLine += " " + options.arguments;
+    std::string environment = EnvironmentBlock(options.environment);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(options.program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                        &environment[0],
+                        options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(),
+                        &startup, &info)) {
+        char text[128];
+        std::snprintf(text, sizeof text, "CreateProcess failed with error %lu", GetLastError());
+        error = text;
+        info = {};
+        return false;
+    }
+    return true;
+}
+
+bool AppProcess::IsRunning() const {
+    return info.hProcess && WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool AppProcess::WaitForExit(DWORD timeoutMs, DWORD& code) {
+    if (!info.hProcess || WaitForSingleObject(info.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    return GetExitCodeProcess(info.hProcess, &code) != 0;
+}
+
+void AppProcess::Kill() {
+    if (!info.hProcess)
+        return;
+    if (IsRunning()) {
+        TerminateProcess(info.hProcess, 255);
+        WaitForSingleObject(info.hProcess, 10000);
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    info = {};
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount64() >= end)
+            return false;
+        Sleep(50);
+    }
+}
+
+std::vector<HWND> TopWindows(DWORD processId) {
+    EnumState state{processId, {}};
+    EnumWindows(CollectTopWindow, reinterpret_cast<LPARAM>(&state));
+    return state.windows;
+}
+
+HWND FindTopWindow(DWORD processId, const std::string& title, const std::string& className) {
+    const std::vector<HWND> windows = TopWindows(processId);
+    auto it = std::find_if(windows.begin(), windows.end(), [&](HWND window) {
+        return WindowText(window) == title &&
+               (className.empty() || WindowClass(window) == className);
+    });
+    return it != windows.end() ? *it : nullptr;
+}
+
+HWND WaitForTopWindow(DWORD processId, const std::string& title, DWORD timeoutMs,
+                      const std::string& className) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            found = FindTopWindow(processId, title, className);
+            return found != nullptr;
+        },
+        timeoutMs);
+    return found;
+}
+
+HWND FindTopWindowOfClass(DWORD processId, const std::string& className) {
+    const std::vector<HWND> windows = TopWindows(processId);
+    auto it = std::find_if(windows.begin(), windows.end(),
+                           [&](HWND window) { return WindowClass(window) == className; });
+    return it != windows.end() ? *it : nullptr;
+}
+
+HWND WaitForTopWindowOfClass(DWORD processId, const std::string& className, DWORD timeoutMs) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            found = FindTopWindowOfClass(processId, className);
+            return found != nullptr;
+        },
+        timeoutMs);
+    return found;
+}
+
+std::string WindowText(HWND window) {
+    // GetWindowTextA reads another process's window text without sending it
+    // a message, so a busy window thread cannot hold it up.
+    char text[4096] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string WindowClass(HWND window) {
+    char name[256] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string ControlText(HWND parent, int id) {
+    HWND control = GetDlgItem(parent, id);
+    return control ? WindowText(control) : std::string();
+}
+
+bool HasControl(HWND parent, int id) {
+    return GetDlgItem(parent, id) != nullptr;
+}
+
+bool PressButton(HWND dialog, int id) {
+    HWND button = GetDlgItem(dialog, id);
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(button)) != 0;
+}
+
+bool SendCommand(HWND window, int id) {
+    return PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) != 0;
+}
+
+bool AskToClose(HWND window) {
+    return PostMessageA(window, WM_CLOSE, 0, 0) != 0;
+}
+
+int ProgressPosition(HWND bar) {
+    bool ok = false;
+    const LRESULT position = SendWithTimeout(bar, PBM_GETPOS, 0, 0, ok);
+    return ok ? static_cast<int>(position) : -1;
+}
+
+std::pair<int, int> ProgressRange(HWND bar) {
+    bool lowOk = false;
+    bool highOk = false;
+    const LRESULT low = SendWithTimeout(bar, PBM_GETRANGE, TRUE, 0, lowOk);
+    const LRESULT high = SendWithTimeout(bar, PBM_GETRANGE, FALSE, 0, highOk);
+    if (!lowOk || !highOk)
+        return {-1, -1};
+    return {static_cast<int>(low), static_cast<int>(high)};
+}
+
+std::vector<std::string> ComboItems(HWND combo) {
+    std::vector<std::string> items;
+    bool ok = false;
+    const LRESULT count = SendWithTimeout(combo, CB_GETCOUNT, 0, 0, ok);
+    if (!ok || count == CB_ERR)
+        return items;
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = SendWithTimeout(combo, CB_GETLBTEXTLEN, i, 0, ok);
+        if (!ok || length == CB_ERR)
+            break;
+        std::string item(static_cast<size_t>(length) + 1, '\0');
+        SendWithTimeout(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&item[0]), ok);
+        item.resize(static_cast<size_t>(length));
+        items.push_back(item);
+    }
+    return items;
+}
+
+int ComboSelection(HWND combo) {
+    bool ok = false;
+    const LRESULT selection = SendWithTimeout(combo, CB_GETCURSEL, 0, 0, ok);
+    return ok ? static_cast<int>(selection) : -1;
+}
+
+bool SelectComboItem(HWND combo, int index) {
+    bool ok = false;
+    const LRESULT result = SendWithTimeout(combo, CB_SETCURSEL, index, 0, ok);
+    return ok && result == index;
+}
+
+std::string DescribeWindows(DWORD processId) {
+    std::string text;
+    for (HWND window : TopWindows(processId)) {
+        text += "  window " + WindowClass(window) + ": '" + WindowText(window) + "'";
+        if (WindowClass(window) == kDialogClass)
+            EnumChildWindows(window, DescribeChild, reinterpret_cast<LPARAM>(&text));
+        text += "\n";
+    }
+    return text.empty() ? "  (no visible window)\n" : text;
+}
+
+} // namespace guidriver

@@ -1,0 +1,189 @@
+// kestrane-guidriver: works the windows of a running Windows program from a
+// script, under Wine without a window manager as on Windows. Run it in the
+// same Wine prefix as the program.
+//
+//   kestrane-guidriver [-p PID] [-c CLASS] [-t MS] COMMAND ...
+//
+// Every command that names a window by its exact TITLE waits up to MS
+// milliseconds (default 30000) for a visible top-level window with that
+// title, of process PID and of class CLASS when given ("#32770" for dialogs
+// and message boxes). Exit status 0 when it did what was asked, 1 when the
+// window did not come or the command failed, 64 for a bad command line.
+#include "guidriver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace guidriver;
+
+namespace {
+
+const char* const kUsage =
+    "usage: kestrane-guidriver [-p PID] [-c CLASS] [-t MS] COMMAND ...\n"
+    "  wait TITLE               wait for the window\n"
+    "  gone TITLE               wait until no such window is left\n"
+    "  text TITLE [ID]          print its title, or the text of control ID\n"
+    "  press TITLE ID           press button ID (1 OK, 2 Cancel)\n"
+    "  command TITLE ID         send menu command ID\n"
+    "  close TITLE              close it, as its close box does\n"
+    "  progress TITLE ID        print position, low and high of progress bar ID\n"
+    "  windows                  list the visible top-level windows\n"
+    "  startup RUNS PROGRAM [FOLDER]\n"
+    "                           start PROGRAM (in FOLDER) RUNS times and print the\n"
+    "                           milliseconds until its first window of class -c\n"
+    "                           is shown, then close it\n";
+
+struct Target {
+    DWORD processId = 0;
+    std::string className;
+    DWORD timeoutMs = 30000;
+};
+
+int Usage() {
+    std::fputs(kUsage, stderr);
+    return 64;
+}
+
+HWND Find(const Target& target, const std::string& title) {
+    HWND window = WaitForTopWindow(target.processId, title, target.timeoutMs, target.className);
+    if (!window) {
+        std::fprintf(stderr, "kestrane-guidriver: no window '%s' within %lu ms; visible:\n%s",
+                     title.c_str(), target.timeoutMs, DescribeWindows(target.processId).c_str());
+    }
+    return window;
+}
+
+int Startup(const Target& target, int runs, const std::string& program, const std::string& folder) {
+    if (target.className.empty()) {
+        std::fputs("kestrane-guidriver: startup needs -c CLASS, the main window's class\n", stderr);
+        return 64;
+    }
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        AppProcess app;
+        AppProcess::Options options;
+        options.program = program;
+        options.workingFolder = folder;
+        std::string error;
+        LARGE_INTEGER frequency;
+        LARGE_INTEGER start;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        if (!app.Start(options, error)) {
+            std::fprintf(stderr, "kestrane-guidriver: %s\n", error.c_str());
+            return 1;
+        }
+        HWND window = nullptr;
+        // Polled often: the figure is the point of this command.
+        const ULONGLONG end = GetTickCount64() + target.timeoutMs;
+        while (!(window = FindTopWindowOfClass(app.Id(), target.className)) &&
+               GetTickCount64() < end && app.IsRunning())
+            Sleep(1);
+        LARGE_INTEGER shown;
+        QueryPerformanceCounter(&shown);
+        if (!window) {
+            std::fprintf(stderr, "kestrane-guidriver: no window of class '%s' within %lu ms\n",
+                         target.className.c_str(), target.timeoutMs);
+            return 1;
+        }
+        const double ms = 1000.0 * static_cast<double>(shown.QuadPart - start.QuadPart) /
+                          static_cast<double>(frequency.QuadPart);
+        times.push_back(ms);
+        std::printf("run %d: %.0f ms\n", run + 1, ms);
+        std::fflush(stdout);
+        AskToClose(window);
+        DWORD code = 0;
+        if (!app.WaitForExit(target.timeoutMs, code)) {
+            std::fputs("kestrane-guidriver: the program did not end when closed\n", stderr);
+            return 1;
+        }
+    }
+    std::sort(times.begin(), times.end());
+    if (!times.empty()) {
+        std::printf("start-up to window shown: median %.0f ms, min %.0f ms, max %.0f ms\n",
+                    times[times.size() / 2], times.front(), times.back());
+    }
+    return 0;
+}
+
+int Run(const Target& target, const std::vector<std::string>& args) {
+    const std::string& command = args[0];
+    if (command == "windows" && args.size() == 1) {
+        std::fputs(DescribeWindows(target.processId).c_str(), stdout);
+        return 0;
+    }
+    if (command == "startup" && (args.size() == 3 || args.size() == 4))
+        return Startup(target, std::atoi(args[1].c_str()), args[2],
+                       args.size() == 4 ? args[3] : "");
+    if (args.size() < 2)
+        return Usage();
+    const std::string& title = args[1];
+    const int id = args.size() > 2 ? std::atoi(args[2].c_str()) : 0;
+    if (command == "gone" && args.size() == 2) {
+        if (WaitUntil([&] { return !FindTopWindow(target.processId, title, target.className); },
+                      target.timeoutMs))
+            return 0;
+        std::fprintf(stderr, "kestrane-guidriver: window '%s' still there\n", title.c_str());
+        return 1;
+    }
+    const bool known = (command == "wait" && args.size() == 2) ||
+                       (command == "text" && args.size() <= 3) ||
+                       ((command == "press" || command == "command" || command == "progress") &&
+                        args.size() == 3) ||
+                       (command == "close" && args.size() == 2);
+    if (!known)
+        return Usage();
+    HWND window = Find(target, title);
+    if (!window)
+        return 1;
+    if (command == "text") {
+        if (args.size() == 3 && !HasControl(window, id)) {
+            std::fprintf(stderr, "kestrane-guidriver: '%s' has no control %d\n", title.c_str(), id);
+            return 1;
+        }
+        std::printf("%s\n", args.size() == 3 ? ControlText(window, id).c_str()
+                                             : WindowText(window).c_str());
+        return 0;
+    }
+    if (command == "press")
+        return PressButton(window, id) ? 0 : 1;
+    if (command == "command")
+        return SendCommand(window, id) ? 0 : 1;
+    if (command == "close")
+        return AskToClose(window) ? 0 : 1;
+    if (command == "progress") {
+        HWND bar = GetDlgItem(window, id);
+        const std::pair<int, int> range = ProgressRange(bar);
+        std::printf("%d %d %d\n", ProgressPosition(bar), range.first, range.second);
+        return bar ? 0 : 1;
+    }
+    return 0; // wait
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Target target;
+    int i = 1;
+    for (; i + 1 < argc && argv[i][0] == '-' && argv[i][1] && !argv[i][2]; i += 2) {
+        switch (argv[i][1]) {
+        case 'p':
+            target.processId = static_cast<DWORD>(std::strtoul(argv[i + 1], nullptr, 10));
+            break;
+        case 'c':
+            target.className = argv[i + 1];
+            break;
+        case 't':
+            target.timeoutMs = static_cast<DWORD>(std::strtoul(argv[i + 1], nullptr, 10));
+            break;
+        default:
+            return Usage();
+        }
+    }
+    if (i >= argc)
+        return Usage();
+    return Run(target, std::vector<std::string>(argv + i, argv + argc));
+}
