@@ -62,14 +62,17 @@ const char* const kSendDetails =
     "the device's status answer and rest time, and at the end tells whether the\n"
     "device took the update, if need be after asking it for its firmware version.\n"
     "\n"
-    "Without --device the update goes to a real MIDI device (Windows builds):\n"
-    "its output and input are found by the update's port names, or by the one\n"
-    "name --port gives ('kestrane-cli ports' lists them; a leading \"2- \" in a\n"
-    "device's name is ignored, and a name matches when it contains the port\n"
-    "name). A plain SysEx file names no port, so it needs --port. The tool\n"
-    "waits for the device to appear. On Windows a device's answer to the\n"
-    "firmware version question is not read, so a device that stays silent\n"
-    "after the last portion ends with the 'please check your device' text.\n"
+    "Without --device the update goes to a real MIDI device (Windows builds,\n"
+    "and builds with RtMidi: ALSA or JACK on Linux, CoreMIDI on macOS, picked\n"
+    "with --api): its output and input are found by the update's port names,\n"
+    "or by the one name --port gives ('kestrane-cli ports' lists them; a\n"
+    "leading \"2- \" in a device's name is ignored, and a name matches when it\n"
+    "contains the port name). A plain SysEx file names no port, so it needs\n"
+    "--port. The tool waits for the device to appear. On Windows a device's\n"
+    "answer to the firmware version question is not read, so a device that\n"
+    "stays silent after the last portion ends with the 'please check your\n"
+    "device' text; through RtMidi it is asked and read. RtMidi sends pace\n"
+    "every message at the speed of a MIDI cable (31250 baud).\n"
     "--device sim sends to the emulated device instead.\n"
     "\n"
     "SCRIPT says how the emulated device answers each portion, as a comma-\n"
@@ -88,6 +91,45 @@ const char* const kSendDetails =
     "error, or runs another version than the update's; 3 when the update was\n"
     "sent but the device did not confirm it; 1 for a file error; 64 for a\n"
     "mistake on the command line.\n";
+
+#ifdef KESTRANE_HAVE_RTMIDI
+const char* const kApiHelp = "alsa (the default) or jack; coremidi on macOS";
+
+const char* const kPortsDetails =
+    "Lists every MIDI output and input of the MIDI system (--api), exactly as\n"
+    "it names them: \"client:port\" on JACK, \"client:port 20:0\" on ALSA. A\n"
+    "device's input, where an update is sent, is listed among the outputs,\n"
+    "and its output among the inputs. Ports that kestrane-cli opens while it\n"
+    "sends are named \"kestrane PID out\" and \"kestrane PID in\" and are never\n"
+    "taken for a device's.\n"
+    "\n"
+    "Without a MIDI system to reach (no ALSA sequencer, no JACK server) it\n"
+    "says so and ends with exit status 1.\n";
+
+const char* const kSimDetails =
+    "Runs the emulated device that expects FILE as a device of the MIDI\n"
+    "system: a virtual MIDI input and output, both named NAME (\"Kestrane\n"
+    "Virtual Device\" unless --sim-name says otherwise), until it is stopped\n"
+    "with Ctrl+C or SIGTERM. Other programs, or 'kestrane-cli send FILE' with\n"
+    "the same --api in another terminal, can then update it. It checks every\n"
+    "message against what the sender's rules make of FILE, answers each\n"
+    "portion as SCRIPT says (see 'kestrane-cli help send'), and answers the\n"
+    "identity request with --sim-version (1.00 unless given). When it stops\n"
+    "it tells what it received of each portion; with --sim-record every byte\n"
+    "it received is in FILE as well.\n"
+    "\n"
+    "On JACK its output and input are two clients, \"NAME:NAME\" and\n"
+    "\"NAME-01:NAME\" or the like. With chunks off (an update's setting) it\n"
+    "sees the MIDI system's messages, which need not be the sender's blocks.\n"
+    "\n"
+    "Exit status: 0 when stopped; 1 for a file error or when the MIDI system\n"
+    "cannot be reached; 64 for a mistake on the command line.\n";
+#else
+const char* const kPortsDetails =
+    "Lists every MIDI output and input with its device number, exactly as the\n"
+    "system names them. The system's own synthesizer and mapper are listed\n"
+    "too, marked as never matched: no update is ever sent to them.\n";
+#endif
 
 } // namespace
 
@@ -122,41 +164,70 @@ const std::vector<CommandInfo>& Commands() {
         {"send",
          "FILE [--port NAME | --device sim] [OPTIONS]",
          "Send an update to a device and tell whether it took it.",
-         {{"--port", nullptr, "NAME", false, false,
-           "the MIDI port of the device, in place of the update's port names"},
-          {"--device", nullptr, "NAME", false, false,
-           "the device to update: sim, the emulated one"},
-          {"--sim", nullptr, "SCRIPT", false, false,
-           "how the emulated device answers each portion (default accept)"},
-          {"--sim-name", nullptr, "NAME", false, false, "the emulated device's port name"},
-          {"--sim-version", nullptr, "X.YZ", false, false,
-           "firmware version the emulated device reports"},
-          {"--sim-no-identity", nullptr, nullptr, false, false,
-           "the emulated device does not answer the identity request"},
-          {"--sim-appear", nullptr, "MS", false, false,
-           "the emulated device is plugged in only after MS milliseconds (up to 24 h)"},
-          {"--sim-unplug", nullptr, "PORTION:BYTES:MS", false, false,
-           "unplug it after BYTES of PORTION (from 1; BYTES on the wire, framing included), back "
-           "after MS (up to 24 h)"},
-          {"--sim-record", nullptr, "FILE", false, false,
-           "write every byte the emulated device receives to FILE"},
-          {"--virtual-time", nullptr, nullptr, false, false, "run every wait in simulated time"},
-          {"--yes", nullptr, nullptr, false, false,
-           "go on at once where the user must acknowledge a message"}},
+         {
+             {"--port", nullptr, "NAME", false, false,
+              "the MIDI port of the device, in place of the update's port names"},
+             {"--device", nullptr, "NAME", false, false,
+              "the device to update: sim, the emulated one"},
+             {"--sim", nullptr, "SCRIPT", false, false,
+              "how the emulated device answers each portion (default accept)"},
+             {"--sim-name", nullptr, "NAME", false, false, "the emulated device's port name"},
+             {"--sim-version", nullptr, "X.YZ", false, false,
+              "firmware version the emulated device reports"},
+             {"--sim-no-identity", nullptr, nullptr, false, false,
+              "the emulated device does not answer the identity request"},
+             {"--sim-appear", nullptr, "MS", false, false,
+              "the emulated device is plugged in only after MS milliseconds (up to 24 h)"},
+             {"--sim-unplug", nullptr, "PORTION:BYTES:MS", false, false,
+              "unplug it after BYTES of PORTION (from 1; BYTES on the wire, framing included), "
+              "back "
+              "after MS (up to 24 h)"},
+             {"--sim-record", nullptr, "FILE", false, false,
+              "write every byte the emulated device receives to FILE"},
+             {"--virtual-time", nullptr, nullptr, false, false, "run every wait in simulated time"},
+             {"--yes", nullptr, nullptr, false, false,
+              "go on at once where the user must acknowledge a message"},
+#ifdef KESTRANE_HAVE_RTMIDI
+             {"--api", nullptr, "API", false, false, kApiHelp},
+#endif
+         },
          1,
          1,
          kSendDetails,
          RunSend},
         {"ports",
+#ifdef KESTRANE_HAVE_RTMIDI
+         "[--api API]",
+#else
          "",
+#endif
          "List the MIDI outputs and inputs, as the system names them.",
-         {},
+         {
+#ifdef KESTRANE_HAVE_RTMIDI
+             {"--api", nullptr, "API", false, false, kApiHelp},
+#endif
+         },
          0,
          0,
-         "Lists every MIDI output and input with its device number, exactly as the\n"
-         "system names them. The system's own synthesizer and mapper are listed\n"
-         "too, marked as never matched: no update is ever sent to them.\n",
+         kPortsDetails,
          RunPorts},
+#ifdef KESTRANE_HAVE_RTMIDI
+        {"sim",
+         "FILE [--api API] [--sim-name NAME] [OPTIONS]",
+         "Run the emulated device as a MIDI device until it is stopped.",
+         {{"--api", nullptr, "API", false, false, kApiHelp},
+          {"--sim-name", nullptr, "NAME", false, false, "the name of its MIDI input and output"},
+          {"--sim", nullptr, "SCRIPT", false, false,
+           "how it answers each portion (default accept)"},
+          {"--sim-version", nullptr, "X.YZ", false, false, "firmware version it reports"},
+          {"--sim-no-identity", nullptr, nullptr, false, false,
+           "it does not answer the identity request"},
+          {"--sim-record", nullptr, "FILE", false, false, "write every byte it receives to FILE"}},
+         1,
+         1,
+         kSimDetails,
+         RunSim},
+#endif
         {"help",
          "[COMMAND]",
          "Show the help of the tool or of one command.",

@@ -92,6 +92,8 @@ int RunInfo(const CommandArguments& args, std::ostream& out, std::ostream& err);
 int RunPack(const CommandArguments& args, std::ostream& out, std::ostream& err);
 int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err);
 int RunPorts(const CommandArguments& args, std::ostream& out, std::ostream& err);
+// Builds with the RtMidi back end only.
+int RunSim(const CommandArguments& args, std::ostream& out, std::ostream& err);
 
 // The exit status of `send` for the sender's outcome: 0 when the device took
 // the update, 2 when it reported an error or runs another version, 3 when the

@@ -220,6 +220,9 @@ int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err) 
     if (!device.empty() && args.Has("--port"))
         throw UsageError("--port chooses a MIDI port, but --device sim sends to the emulated "
                          "device (name it with --sim-name)");
+    if (!device.empty() && args.Has("--api"))
+        throw UsageError("--api chooses a MIDI system, but --device sim sends to the emulated "
+                         "device in this process");
     static const char* const kSimOptions[] = {
         "--sim",        "--sim-name",   "--sim-version", "--sim-no-identity",
         "--sim-appear", "--sim-unplug", "--sim-record",  "--virtual-time"};

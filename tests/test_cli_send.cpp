@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <random>
+
 namespace {
 
 using clitest::ReadFile;
@@ -103,7 +106,17 @@ TEST(CliSendTest, RefusesWhatCannotRun) {
         const char* message;
     };
     const Case cases[] = {
-#ifndef _WIN32
+#ifdef KESTRANE_HAVE_RTMIDI
+        {{"ports", "--api", "midi"}, 64, "--api takes alsa"},
+        {{"send", path, "--device", "sim", "--sim-name", "Pad", "--api", "jack"},
+         64,
+         "--api chooses a MIDI system"},
+        {{"send", path, "--port", "", "--api", "jack"}, 64, "names no device"},
+        {{"sim", path, "--sim-name", "Pad:1"}, 64, "--sim-name takes a name without ':'"},
+        {{"sim", path, "--sim", "accept,maybe"}, 64, "maybe"},
+        {{"sim", path, "--sim-record", path}, 64, "--sim-record names the update file"},
+        {{"sim", folder.File("missing.upd")}, 1, "cannot open"},
+#elif !defined(_WIN32)
         {{"send", path}, 1, "no MIDI back end"},
         {{"ports"}, 1, "no MIDI back end"},
 #endif
@@ -130,6 +143,76 @@ TEST(CliSendTest, RefusesWhatCannotRun) {
     // A refused run leaves no record file behind.
     EXPECT_FALSE(clitest::fs::exists(folder.File("wire.bin")));
 }
+
+#ifdef KESTRANE_HAVE_RTMIDI
+// JACK_DEFAULT_SERVER names a server that no one runs while it lives.
+class NoJackServer {
+public:
+    NoJackServer() {
+        const char* value = std::getenv("JACK_DEFAULT_SERVER");
+        hadPrevious = value != nullptr;
+        if (hadPrevious)
+            previous = value;
+        std::random_device random;
+        setenv("JACK_DEFAULT_SERVER", ("kestrane-none-" + std::to_string(random())).c_str(), 1);
+    }
+    ~NoJackServer() {
+        if (hadPrevious)
+            setenv("JACK_DEFAULT_SERVER", previous.c_str(), 1);
+        else
+            unsetenv("JACK_DEFAULT_SERVER");
+    }
+    NoJackServer(const NoJackServer&) = delete;
+    NoJackServer& operator=(const NoJackServer&) = delete;
+
+private:
+    bool hadPrevious;
+    std::string previous;
+};
+
+// Without a MIDI system to reach, send, ports and sim say so in one sentence,
+// with nothing from the MIDI system's own libraries (JACK's and ALSA's print
+// to standard error by themselves) around it, and end with exit status 1; a
+// refused run leaves no record file.
+TEST(CliSendTest, NoMidiSystemIsOneSentence) {
+    ScratchFolder folder;
+    std::string path = folder.File("pad.upd");
+    WriteFile(path, TwoPortionUpdate());
+    struct Case {
+        std::vector<std::string> args;
+        std::string sentence;
+    };
+    const std::string noJack = "kestrane-cli: no MIDI system to reach a device through: no JACK "
+                               "server is running (start one, or name yours with "
+                               "JACK_DEFAULT_SERVER).\n";
+    std::vector<Case> cases = {
+        {{"send", path, "--api", "jack", "--yes"}, noJack},
+        {{"ports", "--api", "jack"}, noJack},
+        {{"sim", path, "--api", "jack", "--sim-record", folder.File("wire.bin")}, noJack},
+    };
+#ifdef __linux__
+    // The default is ALSA, whose sequencer is missing on machines without
+    // sound hardware (as CI's).
+    if (!clitest::fs::exists("/dev/snd/seq")) {
+        const std::string noAlsa = "kestrane-cli: no MIDI system to reach a device through: the "
+                                   "ALSA sequencer cannot be opened here (with a JACK server "
+                                   "running, use --api jack).\n";
+        cases.push_back({{"send", path}, noAlsa});
+        cases.push_back({{"ports"}, noAlsa});
+    }
+#endif
+    NoJackServer noServer;
+    for (const Case& c : cases) {
+        // The built program: what the libraries would print goes to its
+        // standard error, which the test reads.
+        clitest::ToolResult result = clitest::RunProgram(folder, c.args);
+        EXPECT_EQ(result.status, 1) << c.args[0];
+        EXPECT_EQ(result.err, c.sentence) << c.args[0];
+        EXPECT_EQ(result.out, "") << c.args[0];
+    }
+    EXPECT_FALSE(clitest::fs::exists(folder.File("wire.bin")));
+}
+#endif
 
 #ifdef __linux__
 TEST(CliSendTest, RecordThatCannotBeWrittenIsAnError) {

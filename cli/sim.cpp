@@ -1,0 +1,167 @@
+// kestrane-cli sim: the emulated device for one update as a MIDI device of
+// the system (virtual RtMidi ports), until it is interrupted, so that
+// another program, or kestrane-cli send in another terminal, can update it.
+#include "commands.h"
+
+#ifdef KESTRANE_HAVE_RTMIDI
+
+#include "answerscript.h"
+#include "devicesim.h"
+#include "loadupdate.h"
+#include "midisend.h"
+#include "portnames.h"
+#include "virtualdevice.h"
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+#include <pthread.h>
+
+namespace {
+
+// How long the device waits for a message before it looks for a signal.
+constexpr uint32_t kPumpMs = 50;
+
+// SIGINT and SIGTERM held back from every thread made while it lives (the
+// MIDI system's threads included) and taken by the loop instead, so that the
+// device stops cleanly between two messages. The previous mask comes back
+// at the end.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    }
+    ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Whether a stop signal is pending; takes it.
+    bool Take() {
+        sigset_t pending;
+        sigemptyset(&pending);
+        if (sigpending(&pending) != 0)
+            return false;
+        if (!sigismember(&pending, SIGINT) && !sigismember(&pending, SIGTERM))
+            return false;
+        int signal = 0;
+        sigwait(&signals, &signal);
+        return true;
+    }
+
+private:
+    sigset_t signals;
+    sigset_t previous;
+};
+
+// The options that say how the device answers; the record file is set up
+// only once the MIDI system has been found, so that a refused run leaves none.
+void ConfigureAnswers(DeviceSim& device, const CommandArguments& args) {
+    try {
+        device.SetScript(ParseAnswerScript(args.Value("--sim", "accept")));
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(std::string("--sim: ") + e.what());
+    }
+    try {
+        if (args.Has("--sim-version"))
+            device.SetFirmwareVersion(args.Value("--sim-version"));
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(std::string("--sim-version: ") + e.what());
+    }
+    if (args.Has("--sim-no-identity"))
+        device.SetIdentityEnabled(false);
+}
+
+// The record file is emptied as the device starts, so it must not be the
+// update under another name (another spelling, a link).
+void CheckRecordIsNotUpdate(const CommandArguments& args, const std::string& updatePath) {
+    if (!args.Has("--sim-record"))
+        return;
+    const std::string record = args.Value("--sim-record");
+    std::error_code error; // a record file that does not exist yet is not the update
+    if (std::filesystem::equivalent(record, updatePath, error))
+        throw UsageError("--sim-record names the update file ('" + record +
+                         "'); record to another file");
+}
+
+void PrintSummary(const DeviceSim& device, std::ostream& out) {
+    out << "Stopped. Received " << device.GetReceivedBytes().size() << " bytes.\n";
+    const std::vector<PortionReport> reports = device.GetPortionReports();
+    for (size_t index = 0; index < reports.size(); ++index) {
+        const PortionReport& report = reports[index];
+        out << "Portion " << index + 1 << " of " << reports.size() << ": ";
+        if (!report.complete && report.wireBytes == 0)
+            out << "not received";
+        else if (!report.complete)
+            out << "incomplete (" << report.wireBytes << " bytes)";
+        else if (report.matched)
+            out << "received, as expected";
+        else
+            out << "received, differs at wire byte " << report.firstDifferenceOffset;
+        out << ".\n";
+    }
+    out << "Identity requests: " << device.GetIdentityRequestCount() << ".\n";
+}
+
+} // namespace
+
+int RunSim(const CommandArguments& args, std::ostream& out, std::ostream& err) {
+    const MidiSystem api = MidiSystemOption(args);
+    const std::string name = args.Value("--sim-name", DeviceSim::kDefaultName);
+    if (name.empty() || name.find(':') != std::string::npos)
+        throw UsageError("--sim-name takes a name without ':', not '" + name + "'");
+    const std::string& path = args.Operands().at(0);
+    std::unique_ptr<Update> update;
+    try {
+        update = std::make_unique<Update>(LoadUpdateFile(path));
+    } catch (const ParseError& e) {
+        err << e.what() << "\n";
+        return kExitFailure;
+    } catch (const FileAccessError& e) {
+        err << "kestrane-cli: " << e.what() << "\n";
+        return kExitFailure;
+    }
+
+    // Before the device's thread and the MIDI system's threads start, so
+    // that they inherit the mask.
+    StopSignals stop;
+    DeviceSim device(PortionData(*update), update->GetPortSettings());
+    device.SetPortNames(name, name);
+    ConfigureAnswers(device, args);
+    CheckRecordIsNotUpdate(args, path);
+    if (!CheckMidiSystem(api, err))
+        return kExitFailure;
+    if (args.Has("--sim-record"))
+        device.SetRecordFile(args.Value("--sim-record"));
+    {
+        std::unique_ptr<VirtualMidiDevice> ports;
+        try {
+            ports = std::make_unique<VirtualMidiDevice>(device, api, name);
+        } catch (const std::runtime_error& e) {
+            err << "kestrane-cli: " << e.what() << ".\n";
+            return kExitFailure;
+        }
+        out << "The emulated device '" << name << "' is ready on " << MidiSystemTitle(api)
+            << " for " << path << " (" << update->GetPortionCount() << " portions).\n";
+        if (!MatchesPortName(update->GetPortSettings().names, name))
+            out << "The update looks for other port names; send it with --port '" << name << "'.\n";
+        out << "Stop it with Ctrl+C." << std::endl;
+        while (!stop.Take())
+            ports->Pump(kPumpMs);
+        ports->Pump(0);
+    }
+    PrintSummary(device, out);
+    if (device.HasRecordFileFailed()) {
+        err << "kestrane-cli: could not write all received bytes to the record file \""
+            << args.Value("--sim-record") << "\".\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+#endif
