@@ -12,6 +12,8 @@ packages=(
   g++-mingw-w64-x86-64 mingw-w64-tools # Windows cross build
   wine wine64 xvfb xauth               # the Windows build's tests (xvfb-run needs xauth)
   clang-format cppcheck                # house style checks
+  librtmidi-dev pkg-config             # MIDI back end outside Windows (RtMidi)
+  jackd2                               # its tests over a JACK server (dummy back end)
 )
 
 missing=()
