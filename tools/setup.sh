@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev             # fuzzing (libFuzzer, sanitizers)
   g++-mingw-w64-x86-64 mingw-w64-tools # Windows cross build
   wine wine64 xvfb xauth               # the Windows build's tests (xvfb-run needs xauth)
+  libx11-dev imagemagick               # GUI tests' file drops (Xlib), screenshots, artwork
   clang-format cppcheck                # house style checks
   librtmidi-dev pkg-config             # MIDI back end outside Windows (RtMidi)
   jackd2                               # its tests over a JACK server (dummy back end)

@@ -52,12 +52,19 @@ std::string FreshFolder() {
     return folder;
 }
 
+// Removes a folder with everything in it; `folder` ends in a backslash.
 void RemoveFolder(const std::string& folder) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            DeleteFileA((folder + found.cFileName).c_str());
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveFolder(folder + name + "\\");
+            else
+                DeleteFileA((folder + name).c_str());
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
@@ -222,6 +229,84 @@ DWORD AppSession::WaitForExit() {
         return 0xFFFFFFFF;
     }
     return code;
+}
+
+namespace {
+
+// The host's path of a file, from Wine's own conversion.
+std::string UnixPath(const std::string& windowsPath) {
+    // cppcheck-suppress cstyleCast ; a function pointer type, not a cast
+    using Convert = char*(CDECL*)(const WCHAR*);
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!convert)
+        return "";
+    const int length = MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, nullptr, 0);
+    std::vector<WCHAR> wide(static_cast<size_t>(length));
+    MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide.data(), length);
+    char* converted = convert(wide.data());
+    if (!converted)
+        return "";
+    std::string path = converted;
+    HeapFree(GetProcessHeap(), 0, converted);
+    return path;
+}
+
+} // namespace
+
+bool AppSession::CanDrop() {
+#ifdef KESTRANE_XDROP_PATH
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool AppSession::DropFiles(const std::vector<std::string>& paths) {
+#ifndef KESTRANE_XDROP_PATH
+    (void)paths;
+    ADD_FAILURE() << "kestrane-xdrop was not built (it needs the X11 headers: libx11-dev)";
+    return false;
+#else
+    static int drops = 0;
+    char display[256] = {};
+    GetEnvironmentVariableA("DISPLAY", display, sizeof display);
+    const std::string done = folder + FormatText("drop-%d.done", ++drops);
+    RECT rect = {};
+    GetWindowRect(mainWindow, &rect);
+    // Inside the picture, below the menu bar.
+    std::string commandLine = FormatText("kestrane-xdrop %s %ld %ld ", display,
+                                         (rect.left + rect.right) / 2, rect.top + 60) +
+                              UnixPath(done);
+    for (const std::string& path : paths)
+        commandLine += " " + UnixPath(path);
+    EXPECT_EQ(commandLine.find("  "), std::string::npos) << "a path Wine cannot convert";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(KESTRANE_XDROP_PATH, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        ADD_FAILURE() << "cannot start " << KESTRANE_XDROP_PATH << ": error " << GetLastError();
+        return false;
+    }
+    // Under Wine a host program's handles cannot be waited on.
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    std::string status;
+    WaitUntil(
+        [&] {
+            std::ifstream file(done);
+            std::getline(file, status);
+            return !status.empty();
+        },
+        kWindowMs);
+    EXPECT_EQ(status, "0") << commandLine;
+    return status == "0";
+#endif
+}
+
+bool AppSession::AcceptsFiles() const {
+    return (GetWindowLongA(mainWindow, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
 }
 
 std::vector<uint8_t> AppSession::Record() const {

@@ -79,6 +79,14 @@ protected:
     DWORD CloseAndWait();
     DWORD WaitForExit();
 
+    // Drops files (Windows paths) onto the main window's picture, as a file
+    // manager does through the X server; true once the drop has gone out.
+    bool DropFiles(const std::vector<std::string>& paths);
+    // Whether the dropping program (kestrane-xdrop) was built.
+    static bool CanDrop();
+    // Whether the main window takes dropped files now.
+    bool AcceptsFiles() const;
+
     std::vector<uint8_t> Record() const;
     // The program's windows, for failure messages.
     std::string Windows() const;

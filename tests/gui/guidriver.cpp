@@ -215,6 +215,14 @@ bool HasControl(HWND parent, int id) {
     return GetDlgItem(parent, id) != nullptr;
 }
 
+bool SetControlText(HWND parent, int id, const std::string& text) {
+    HWND control = GetDlgItem(parent, id);
+    bool ok = false;
+    const LRESULT result =
+        SendWithTimeout(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), ok);
+    return control && ok && result == TRUE;
+}
+
 bool PressButton(HWND dialog, int id) {
     HWND button = GetDlgItem(dialog, id);
     return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
@@ -246,19 +254,23 @@ std::pair<int, int> ProgressRange(HWND bar) {
 }
 
 std::vector<std::string> ComboItems(HWND combo) {
+    // Across processes Wine hands item texts back in UTF-16 whatever the
+    // caller asked for: ask for that, into a buffer far larger than any item.
     std::vector<std::string> items;
     bool ok = false;
     const LRESULT count = SendWithTimeout(combo, CB_GETCOUNT, 0, 0, ok);
     if (!ok || count == CB_ERR)
         return items;
     for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = SendWithTimeout(combo, CB_GETLBTEXTLEN, i, 0, ok);
-        if (!ok || length == CB_ERR)
+        std::vector<WCHAR> buffer(4096, 0);
+        DWORD_PTR length = 0;
+        if (!SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(buffer.data()),
+                                 SMTO_ABORTIFHUNG, kSendTimeoutMs, &length) ||
+            static_cast<LRESULT>(length) == CB_ERR)
             break;
-        std::string item(static_cast<size_t>(length) + 1, '\0');
-        SendWithTimeout(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&item[0]), ok);
-        item.resize(static_cast<size_t>(length));
-        items.push_back(item);
+        char text[4096] = {};
+        WideCharToMultiByte(CP_ACP, 0, buffer.data(), -1, text, sizeof text - 1, nullptr, nullptr);
+        items.emplace_back(text);
     }
     return items;
 }

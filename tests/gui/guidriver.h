@@ -76,6 +76,8 @@ std::string WindowClass(HWND window);
 // The text of the child control with this id ("" when there is none).
 std::string ControlText(HWND parent, int id);
 bool HasControl(HWND parent, int id);
+// Types a text into a control (an edit field, or a combo box's), as WM_SETTEXT.
+bool SetControlText(HWND parent, int id, const std::string& text);
 
 // Presses a button of a dialog or message box, as a click does.
 bool PressButton(HWND dialog, int id);

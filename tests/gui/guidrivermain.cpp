@@ -27,6 +27,7 @@ const char* const kUsage =
     "  gone TITLE               wait until no such window is left\n"
     "  text TITLE [ID]          print its title, or the text of control ID\n"
     "  press TITLE ID           press button ID (1 OK, 2 Cancel)\n"
+    "  type TITLE ID TEXT       set the text of control ID\n"
     "  command TITLE ID         send menu command ID\n"
     "  close TITLE              close it, as its close box does\n"
     "  progress TITLE ID        print position, low and high of progress bar ID\n"
@@ -129,11 +130,11 @@ int Run(const Target& target, const std::vector<std::string>& args) {
         std::fprintf(stderr, "kestrane-guidriver: window '%s' still there\n", title.c_str());
         return 1;
     }
-    const bool known = (command == "wait" && args.size() == 2) ||
-                       (command == "text" && args.size() <= 3) ||
-                       ((command == "press" || command == "command" || command == "progress") &&
-                        args.size() == 3) ||
-                       (command == "close" && args.size() == 2);
+    const bool known =
+        (command == "wait" && args.size() == 2) || (command == "text" && args.size() <= 3) ||
+        ((command == "press" || command == "command" || command == "progress") &&
+         args.size() == 3) ||
+        (command == "type" && args.size() == 4) || (command == "close" && args.size() == 2);
     if (!known)
         return Usage();
     HWND window = Find(target, title);
@@ -150,6 +151,8 @@ int Run(const Target& target, const std::vector<std::string>& args) {
     }
     if (command == "press")
         return PressButton(window, id) ? 0 : 1;
+    if (command == "type")
+        return SetControlText(window, id, args[3]) ? 0 : 1;
     if (command == "command")
         return SendCommand(window, id) ? 0 : 1;
     if (command == "close")
