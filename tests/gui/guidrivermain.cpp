@@ -2,13 +2,14 @@
 // script, under Wine without a window manager as on Windows. Run it in the
 // same Wine prefix as the program.
 //
-//   kestrane-guidriver [-p PID] [-c CLASS] [-t MS] COMMAND ...
+//   kestrane-guidriver [-d DESKTOP] [-p PID] [-c CLASS] [-t MS] COMMAND ...
 //
 // Every command that names a window by its exact TITLE waits up to MS
 // milliseconds (default 30000) for a visible top-level window with that
 // title, of process PID and of class CLASS when given ("#32770" for dialogs
-// and message boxes). Exit status 0 when it did what was asked, 1 when the
-// window did not come or the command failed, 64 for a bad command line.
+// and message boxes). With -d it works on the windows of that desktop (a
+// Wine virtual desktop: wine explorer /desktop=NAME,WxH). Exit status 0 when it did what was asked,
+// 1 when the window did not come or the command failed, 64 for a bad command line.
 #include "guidriver.h"
 
 #include <algorithm>
@@ -22,7 +23,7 @@ using namespace guidriver;
 namespace {
 
 const char* const kUsage =
-    "usage: kestrane-guidriver [-p PID] [-c CLASS] [-t MS] COMMAND ...\n"
+    "usage: kestrane-guidriver [-d DESKTOP] [-p PID] [-c CLASS] [-t MS] COMMAND ...\n"
     "  wait TITLE               wait for the window\n"
     "  gone TITLE               wait until no such window is left\n"
     "  text TITLE [ID]          print its title, or the text of control ID\n"
@@ -170,6 +171,7 @@ int Run(const Target& target, const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     Target target;
+    const char* desktopName = nullptr;
     int i = 1;
     for (; i + 1 < argc && argv[i][0] == '-' && argv[i][1] && !argv[i][2]; i += 2) {
         switch (argv[i][1]) {
@@ -182,11 +184,29 @@ int main(int argc, char** argv) {
         case 't':
             target.timeoutMs = static_cast<DWORD>(std::strtoul(argv[i + 1], nullptr, 10));
             break;
+        case 'd':
+            desktopName = argv[i + 1];
+            break;
         default:
             return Usage();
         }
     }
     if (i >= argc)
         return Usage();
+    if (desktopName) {
+        // Window searches cover the calling thread's desktop, which may still
+        // be on its way.
+        HDESK desktop = nullptr;
+        WaitUntil(
+            [&] {
+                desktop = OpenDesktopA(desktopName, 0, FALSE, GENERIC_ALL);
+                return desktop != nullptr;
+            },
+            target.timeoutMs);
+        if (!desktop || !SetThreadDesktop(desktop)) {
+            std::fprintf(stderr, "kestrane-guidriver: cannot use desktop %s\n", desktopName);
+            return 1;
+        }
+    }
     return Run(target, std::vector<std::string>(argv + i, argv + argc));
 }
