@@ -228,7 +228,6 @@ TEST_F(BusyRunTest, IgnoresOpenExitAndDropsUntilItEnds) {
     HWND preparing = WaitForBox("Important", kRunMs);
     ASSERT_NE(preparing, nullptr);
     EXPECT_FALSE(AcceptsFiles()) << "the window takes drops during a run";
-    ASSERT_TRUE(DropFiles({droppedPath}));
     for (int command : {ID_FILE_OPEN, IDCLOSE, IDCANCEL})
         ASSERT_TRUE(SendCommand(Main(), command));
     // Commands are handled in order: once About shows, the others were.
@@ -245,6 +244,7 @@ TEST_F(BusyRunTest, IgnoresOpenExitAndDropsUntilItEnds) {
     EXPECT_TRUE(IsWindow(Main())) << "Exit closed the window during the run";
     EXPECT_EQ(FindTopWindow(app.Id(), "Open", kDialogClass), nullptr);
     ASSERT_NO_FATAL_FAILURE(Press(about, IDOK));
+    ASSERT_TRUE(DropFiles({droppedPath}));
 
     ASSERT_NO_FATAL_FAILURE(Press(preparing, IDOK));
     HWND done = WaitForBox("Kestrane", kRunMs);

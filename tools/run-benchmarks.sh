@@ -3,7 +3,10 @@
 # read of it, a real-time send of the example update to the emulated device
 # (about half a minute), the same send through the RtMidi port over a JACK
 # server to kestrane-cli sim (another half minute), and through the WinMM
-# port under Wine to the emulated device's MIDI driver (another half minute).
+# port under Wine to the emulated device's MIDI driver (another half minute);
+# last Kestrane.exe under Wine: its start-up time and the CPU it uses idle
+# and during a run of the example update (tools/bench-gui.sh, a minute and a
+# half).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -57,4 +60,6 @@ status=0
 KESTRANE_SIM_UPDATE="$PWD/examples/example.upd" \
   bash tools/wine-env.sh run "$prefix" "$winbuild/bench/kestrane-bench-winmm.exe" || status=$?
 bash tools/wine-env.sh stop "$prefix"
+
+bash tools/bench-gui.sh || status=$?
 exit "$status"

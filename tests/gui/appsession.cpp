@@ -272,8 +272,20 @@ bool AppSession::DropFiles(const std::vector<std::string>& paths) {
     char display[256] = {};
     GetEnvironmentVariableA("DISPLAY", display, sizeof display);
     const std::string done = folder + FormatText("drop-%d.done", ++drops);
+    // The file goes to whichever window lies under the pointer: move this
+    // program's window into the screen's corner, away from the windows of
+    // the other tests' programs, which sit in its middle.
+    SetWindowPos(mainWindow, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     RECT rect = {};
-    GetWindowRect(mainWindow, &rect);
+    if (!WaitUntil(
+            [&] {
+                GetWindowRect(mainWindow, &rect);
+                return rect.left == 0 && rect.top == 0;
+            },
+            kWindowMs)) {
+        ADD_FAILURE() << "the window did not move into the corner";
+        return false;
+    }
     // Inside the picture, below the menu bar.
     std::string commandLine = FormatText("kestrane-xdrop %s %ld %ld ", display,
                                          (rect.left + rect.right) / 2, rect.top + 60) +

@@ -80,7 +80,8 @@ protected:
     DWORD WaitForExit();
 
     // Drops files (Windows paths) onto the main window's picture, as a file
-    // manager does through the X server; true once the drop has gone out.
+    // manager does through the X server, after moving the window into the
+    // screen's top left corner; true once the drop has gone out.
     bool DropFiles(const std::vector<std::string>& paths);
     // Whether the dropping program (kestrane-xdrop) was built.
     static bool CanDrop();

@@ -101,12 +101,13 @@ bool AppProcess::Start(const Options& options, std::string& error) {
     std::string environment = EnvironmentBlock(options.environment);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(options.program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                        &environment[0],
-                        options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(),
-                        &startup, &info)) {
+    const BOOL started = CreateProcessA(
+        options.program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, &environment[0],
+        options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(), &startup, &info);
+    const DWORD failure = GetLastError();
+    if (!started) {
         char text[128];
-        std::snprintf(text, sizeof text, "CreateProcess failed with error %lu", GetLastError());
+        std::snprintf(text, sizeof text, "CreateProcess failed with error %lu", failure);
         error = text;
         info = {};
         return false;
@@ -136,6 +137,14 @@ void AppProcess::Kill() {
     info = {};
 }
 
+namespace {
+DWORD pollIntervalMs = 50;
+} // namespace
+
+void SetPollInterval(DWORD ms) {
+    pollIntervalMs = ms;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     for (;;) {
@@ -143,7 +152,7 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
             return true;
         if (GetTickCount64() >= end)
             return false;
-        Sleep(50);
+        Sleep(pollIntervalMs);
     }
 }
 

@@ -47,9 +47,10 @@ private:
     PROCESS_INFORMATION info = {};
 };
 
-// Polls `condition` every 50 ms until it holds or `timeoutMs` has passed;
-// returns its last answer.
+// Polls `condition` every poll interval (50 ms unless set) until it holds or
+// `timeoutMs` has passed; returns its last answer.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+void SetPollInterval(DWORD ms);
 
 // The visible top-level windows of a process (0: of every process), in
 // z-order, top first.
