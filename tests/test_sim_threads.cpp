@@ -63,6 +63,12 @@ TEST(DeviceSimThreads, AnswersDeliveredInPiecesArriveWhole) {
         }
         ASSERT_EQ(taken, message) << "message " << number;
     }
+    // The port logs a message just after storing it, so the last line may
+    // still be on its way on the device's thread.
+    const auto logGiveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (log.Count("MidiPort::GotSysEx") < static_cast<size_t>(kMessages) &&
+           std::chrono::steady_clock::now() < logGiveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(log.Count("MidiPort::GotSysEx"), static_cast<size_t>(kMessages));
 
     // An answer due far in the future must not hold up the device's end.
