@@ -1,5 +1,6 @@
 #include "rtmidiport.h"
 
+#include "jackwatch.h"
 #include "midiwire.h"
 #include "portnames.h"
 #include "rtmidiaccess.h"
@@ -15,6 +16,9 @@ const char* const kTag = "RtMidiPort";
 // How often Request looks for the reply.
 constexpr uint32_t kReplyPollMs = 10;
 
+// How long a new connection may take to come in force (JACK, under load).
+constexpr uint32_t kInForceLimitMs = 10000;
+
 void PortPause(int32_t configuredMs) {
     if (uint32_t ms = PortPauseMs(configuredMs))
         SleepMs(ms);
@@ -27,15 +31,21 @@ void LogPorts(const char* format, const std::vector<std::string>& names) {
 
 } // namespace
 
-// The RtMidi objects of one connection: made by Connect, destroyed by
-// Disconnect, so that a MIDI system that went away and came back is reached
-// afresh.
-struct RtMidiPort::Connection {
+// The port's RtMidi input and output: clients of the MIDI system (on JACK,
+// two JACK clients). Making and closing them takes the MIDI system a while
+// (on JACK a few of its periods), so they are made on the first Connect and
+// kept while the port's own ports are opened and closed, as long as nothing
+// has gone wrong with them: after an error, or when no device could be
+// opened through them (the MIDI system may have restarted meanwhile), the
+// next Connect makes them anew.
+struct RtMidiPort::Clients {
     RtMidiErrors outputErrors{"RtMidiPort output"};
     RtMidiErrors inputErrors{"RtMidiPort input"};
-    std::unique_ptr<RtMidiOut> output; // null when no output opened
-    std::unique_ptr<RtMidiIn> input;   // null when no input opened
-    std::string outputName;            // the port the output is connected to
+    std::unique_ptr<RtMidiOut> output;
+    std::unique_ptr<RtMidiIn> input;
+    std::unique_ptr<JackConnectionWatch> watch; // on JACK only
+
+    bool Healthy() const { return outputErrors.Count() == 0 && inputErrors.Count() == 0; }
 };
 
 RtMidiPort::RtMidiPort(const PortSettings& settings, MidiSystem midiApi)
@@ -44,6 +54,7 @@ RtMidiPort::RtMidiPort(const PortSettings& settings, MidiSystem midiApi)
 RtMidiPort::~RtMidiPort() {
     // This class's own version, whatever a derived class would make of it.
     RtMidiPort::Disconnect();
+    DropClients();
 }
 
 int32_t RtMidiPort::GetIdealChunkSize() {
@@ -55,14 +66,14 @@ int32_t RtMidiPort::GetMaxChunkSize() {
 }
 
 bool RtMidiPort::IsOutputOpen() const {
-    return connection && connection->output;
+    return !outputName.empty();
 }
 
 bool RtMidiPort::IsOutputStillListed() {
-    const std::vector<std::string> outputs = ListPorts(*connection->output);
-    if (std::find(outputs.begin(), outputs.end(), connection->outputName) != outputs.end())
+    const std::vector<std::string> outputs = ListPorts(*clients->output);
+    if (std::find(outputs.begin(), outputs.end(), outputName) != outputs.end())
         return true;
-    LogText("%s: the output '%s' is gone\n", kTag, connection->outputName.c_str());
+    LogText("%s: the output '%s' is gone\n", kTag, outputName.c_str());
     return false;
 }
 
@@ -71,20 +82,40 @@ bool RtMidiPort::IsConnected() {
     if (!IsOutputOpen())
         Connect();
     const bool connected =
-        IsOutputOpen() && connection->outputErrors.Count() == 0 && IsOutputStillListed();
+        IsOutputOpen() && clients->outputErrors.Count() == 0 && IsOutputStillListed();
     LogText(" connected=%s\n", connected ? "yes" : "no");
     return connected;
 }
 
 void RtMidiPort::Disconnect() {
     LogText("%s\n", "RtMidiPort::Disconnect");
-    if (!connection)
+    ClosePorts();
+    if (clients && !clients->Healthy())
+        DropClients();
+}
+
+void RtMidiPort::ClosePorts() {
+    outputName.clear();
+    if (!clients)
         return;
-    // The input first: once it is destroyed RtMidi's thread no longer feeds
-    // the collector.
-    connection->input.reset();
-    connection->output.reset();
-    connection.reset();
+    try {
+        // The input first: once it is closed RtMidi's thread no longer
+        // feeds the collector.
+        clients->input->closePort();
+        clients->output->closePort();
+    } catch (const RtMidiError& e) {
+        LogText("%s: %s\n", "RtMidiPort::Disconnect", e.getMessage().c_str());
+        DropClients();
+    }
+}
+
+void RtMidiPort::DropClients() {
+    if (!clients)
+        return;
+    clients->input.reset();
+    clients->output.reset();
+    clients->watch.reset();
+    clients.reset();
 }
 
 void RtMidiPort::Reconnect() {
@@ -94,65 +125,82 @@ void RtMidiPort::Reconnect() {
     Connect();
 }
 
+bool RtMidiPort::MakeClients() {
+    auto made = std::make_unique<Clients>();
+    std::string problem; // logged where it arises
+    made->output = MakeMidiOut(api, kOwnClientName, made->outputErrors, problem);
+    if (made->output)
+        made->input = MakeMidiIn(api, kOwnClientName, made->inputErrors, problem);
+    if (!made->output || !made->input)
+        return false;
+    // SysEx is what the device answers with; RtMidi drops it unless told
+    // otherwise. Clock and active sensing stay ignored.
+    made->input->ignoreTypes(false, true, true);
+    made->input->setCallback(&RtMidiPort::OnInput, this);
+    if (api == MidiSystem::Jack)
+        made->watch = std::make_unique<JackConnectionWatch>();
+    clients = std::move(made);
+    return true;
+}
+
 void RtMidiPort::Connect() {
     LogText("%s(%s)\n", "RtMidiPort::Connect", MidiSystemName(api));
     // An input left open by an earlier attempt whose output failed is closed
     // and opened again, so that it always belongs to the same lookup as the
     // output.
-    connection.reset();
-    auto next = std::make_unique<Connection>();
+    ClosePorts();
+    if (clients && !clients->Healthy())
+        DropClients();
+    std::string inputName;
     try {
-        std::string problem; // logged where it arises
-        next->output = MakeMidiOut(api, kOwnClientName, next->outputErrors, problem);
-        if (next->output) {
-            const std::vector<std::string> outputs = ListPorts(*next->output);
+        if (clients || MakeClients()) {
+            const std::vector<std::string> outputs = ListPorts(*clients->output);
             LogPorts("  MIDI OUT port #%d: '%s'\n", outputs);
             const int index = FindMidiPort(outputs, params.names, ownPortNames);
             if (index != kNoDevice) {
-                next->output->openPort(static_cast<unsigned>(index), ownPortNames[0]);
+                clients->output->openPort(static_cast<unsigned>(index), ownPortNames[0]);
                 // RtMidi opens by index: a list that changed meanwhile may
                 // have put another port there.
-                const std::vector<std::string> after = ListPorts(*next->output);
-                if (next->outputErrors.Count() == 0 && next->output->isPortOpen() &&
+                const std::vector<std::string> after = ListPorts(*clients->output);
+                if (clients->outputErrors.Count() == 0 && clients->output->isPortOpen() &&
                     static_cast<size_t>(index) < after.size() && after[index] == outputs[index])
-                    next->outputName = outputs[index];
+                    outputName = outputs[index];
             }
         }
-        if (next->outputName.empty()) {
-            LogText("MIDI OUT Port failed to open.\n");
-            next->output.reset();
-        } else {
-            LogText("MIDI OUT Port opened OK ('%s').\n", next->outputName.c_str());
-        }
-
-        next->input = MakeMidiIn(api, kOwnClientName, next->inputErrors, problem);
-        std::string inputName;
-        if (next->input) {
-            // SysEx is what the device answers with; RtMidi drops it unless
-            // told otherwise. Clock and active sensing stay ignored.
-            next->input->ignoreTypes(false, true, true);
-            next->input->setCallback(&RtMidiPort::OnInput, this);
-            const std::vector<std::string> inputs = ListPorts(*next->input);
+        if (!outputName.empty()) {
+            const std::vector<std::string> inputs = ListPorts(*clients->input);
             LogPorts("  MIDI IN  port #%d: '%s'\n", inputs);
             const int index = FindMidiPort(inputs, params.names, ownPortNames);
             if (index != kNoDevice) {
-                next->input->openPort(static_cast<unsigned>(index), ownPortNames[1]);
-                if (next->inputErrors.Count() == 0 && next->input->isPortOpen())
+                clients->input->openPort(static_cast<unsigned>(index), ownPortNames[1]);
+                if (clients->inputErrors.Count() == 0 && clients->input->isPortOpen())
                     inputName = inputs[index];
             }
         }
-        if (inputName.empty()) {
-            LogText("MIDI IN Port failed to open.\n");
-            next->input.reset();
-        } else {
-            LogText("MIDI IN Port opened OK ('%s').\n", inputName.c_str());
-        }
     } catch (const RtMidiError& e) {
         LogText("%s: %s\n", "RtMidiPort::Connect", e.getMessage().c_str());
-        next->input.reset();
-        next->output.reset();
+        outputName.clear();
     }
-    connection = std::move(next);
+    if (outputName.empty()) {
+        LogText("MIDI OUT Port failed to open.\n");
+        ClosePorts();
+        DropClients();
+        return;
+    }
+    LogText("MIDI OUT Port opened OK ('%s').\n", outputName.c_str());
+    if (inputName.empty()) {
+        LogText("MIDI IN Port failed to open.\n");
+        clients->input->closePort();
+    } else {
+        LogText("MIDI IN Port opened OK ('%s').\n", inputName.c_str());
+    }
+    // Nothing may go out, and no answer come in, before the connections are
+    // in force.
+    if (clients->watch) {
+        clients->watch->WaitUntilInForce(ownPortNames[0], outputName, kInForceLimitMs);
+        if (!inputName.empty())
+            clients->watch->WaitUntilInForce(ownPortNames[1], inputName, kInForceLimitMs);
+    }
 }
 
 void RtMidiPort::Send(const uint8_t* data, uint32_t count) {
@@ -178,12 +226,12 @@ void RtMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
     if (pieces.size() > 1)
         LogText("%s: %u bytes in %u pieces\n", "RtMidiPort::SendVerbatim",
                 static_cast<unsigned>(count), static_cast<unsigned>(pieces.size()));
-    const unsigned errorsBefore = connection->outputErrors.Count();
+    const unsigned errorsBefore = clients->outputErrors.Count();
     uint64_t sent = 0;
     uint32_t pacedMs = 0;
     for (const MessagePiece& piece : pieces) {
         try {
-            connection->output->sendMessage(data + piece.start, piece.end - piece.start);
+            clients->output->sendMessage(data + piece.start, piece.end - piece.start);
         } catch (const RtMidiError& e) {
             LogText("%s: %s\n", "RtMidiPort::SendVerbatim", e.getMessage().c_str());
             break;
@@ -194,9 +242,9 @@ void RtMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
         SleepMs(dueMs - pacedMs);
         pacedMs = dueMs;
     }
-    if (sent < count || connection->outputErrors.Count() != errorsBefore) {
+    if (sent < count || clients->outputErrors.Count() != errorsBefore) {
         LogText("%s: Error sending (%s)\n", "RtMidiPort::SendVerbatim",
-                connection->outputErrors.LastText().c_str());
+                clients->outputErrors.LastText().c_str());
         NoteSendFailure();
     } else {
         PortPause(params.delay);

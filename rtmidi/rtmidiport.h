@@ -43,7 +43,8 @@ public:
     // An open input is not required (the port then sends but hears nothing).
     bool IsConnected() override;
     // Closes the input, then the output. A message half received stays in
-    // the collector, to be completed by the next 0xF7.
+    // the collector, to be completed by the next 0xF7. The port's clients of
+    // the MIDI system stay for the next Connect unless an error was reported.
     void Disconnect() override;
     // Frames the block as one SysEx message when the settings' chunks flag is
     // set (see FrameSysExChunk), then sends it with SendVerbatim. Nothing is
@@ -68,16 +69,20 @@ public:
     void Connect();
 
 private:
-    struct Connection;
+    struct Clients;
 
     static void OnInput(double timeStamp, std::vector<unsigned char>* message, void* context);
     void ReceiveInput(const std::vector<unsigned char>& message);
+    bool MakeClients();
+    void DropClients();
+    void ClosePorts();
     bool IsOutputOpen() const;
     bool IsOutputStillListed();
 
     PortSettings params;
     const MidiSystem api;
     const std::vector<std::string> ownPortNames;
-    std::unique_ptr<Connection> connection; // null while closed
-    std::mutex inputMutex;                  // held while input feeds the collector
+    std::unique_ptr<Clients> clients; // the RtMidi input and output, once made
+    std::string outputName;           // the device's port the output is open to; empty when closed
+    std::mutex inputMutex;            // held while input feeds the collector
 };

@@ -92,10 +92,10 @@ TEST_F(JackPortTest, BlockTooBigForOneMessageArrivesWhole) {
     // message RtMidi passes on.
     settings.max = -1;
     const std::vector<uint8_t> block = Message(0x15, 20000);
+    LogCapture log; // before the threads that log, and gone only after them
     DeviceSim device({block}, settings);
     device.SetPortNames(name, name);
     JackDevice jack(device, name);
-    LogCapture log;
 
     RtMidiPort port(settings, MidiSystem::Jack);
     ASSERT_TRUE(port.IsConnected());
@@ -131,9 +131,9 @@ TEST_F(JackPortTest, RequestAsksTheDeviceAndWaitsForItsAnswer) {
 }
 
 TEST_F(JackPortTest, VanishedDeviceIsNotConnectedUntilItIsBack) {
+    LogCapture log; // before the threads that log, and gone only after them
     DeviceSim device({Message(0x01, 8), Message(0x02, 8)}, settings);
     device.SetPortNames(name, name);
-    LogCapture log;
     RtMidiPort port(settings, MidiSystem::Jack);
     {
         JackDevice jack(device, name);

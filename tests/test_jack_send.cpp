@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <random>
 #include <string>
@@ -187,6 +188,9 @@ protected:
         deviceName = "Jack Test " + std::to_string(static_cast<long>(getpid()));
     }
     void TearDown() override {
+        if (HasFailure())
+            for (const char* name : {"sim.out", "sim.err", "send.out", "send.err"})
+                std::cout << "---- " << name << ":\n" << ReadFile(File(name)) << "\n";
         std::error_code ignored;
         if (!folder.empty())
             fs::remove_all(folder, ignored);
@@ -226,9 +230,11 @@ TEST_P(JackSendTest, DeviceRecordsTheExactWireAndTheOutcomeIsRight) {
         expected.insert(expected.end(), IdentityRequest().begin(), IdentityRequest().end());
 
     const std::string record = File("record.bin");
-    std::vector<std::string> simArgs = {KESTRANE_CLI_PATH, "sim",          path,
-                                        "--api",           "jack",         "--sim-name",
-                                        deviceName,        "--sim-record", record};
+    // The device's log (--verbose) goes to its standard error, which is shown
+    // when the test fails.
+    std::vector<std::string> simArgs = {KESTRANE_CLI_PATH, "--verbose", "sim",        path,
+                                        "--api",           "jack",      "--sim-name", deviceName,
+                                        "--sim-record",    record};
     simArgs.insert(simArgs.end(), c.sim.begin(), c.sim.end());
     ChildProcess sim(simArgs, File("sim.out"), File("sim.err"));
     ASSERT_TRUE(sim.Started());
