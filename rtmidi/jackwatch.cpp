@@ -30,6 +30,10 @@ JackConnectionWatch::~JackConnectionWatch() {
         jack_client_close(static_cast<jack_client_t*>(client));
 }
 
+bool JackConnectionWatch::FoundServer() const {
+    return client != nullptr;
+}
+
 bool JackConnectionWatch::WaitUntilInForce(const std::string& ownPortName,
                                            const std::string& otherPort, uint32_t limitMs) {
     if (client == nullptr)
@@ -68,6 +72,10 @@ bool JackConnectionWatch::WaitUntilInForce(const std::string& ownPortName,
 
 JackConnectionWatch::JackConnectionWatch() = default;
 JackConnectionWatch::~JackConnectionWatch() = default;
+
+bool JackConnectionWatch::FoundServer() const {
+    return true;
+}
 
 bool JackConnectionWatch::WaitUntilInForce(const std::string&, const std::string&, uint32_t) {
     return true;

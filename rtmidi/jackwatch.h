@@ -24,6 +24,12 @@ public:
     bool WaitUntilInForce(const std::string& ownPortName, const std::string& otherPort,
                           uint32_t limitMs);
 
+    // False when its client could not be opened because no JACK server runs.
+    // (RtMidi's own JACK clients, made without a server, report it only
+    // through their error callback, and leak their buffers.) True in a build
+    // without JACK's library, which cannot tell.
+    bool FoundServer() const;
+
 private:
     void* client = nullptr; // jack_client_t
 };

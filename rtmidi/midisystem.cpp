@@ -1,5 +1,6 @@
 #include "midisystem.h"
 
+#include "jackwatch.h"
 #include "portnames.h"
 #include "rtmidiaccess.h"
 #include "utils.h"
@@ -189,6 +190,8 @@ std::string MidiSystemProblem(MidiSystem api) {
     const std::vector<MidiSystem> compiled = CompiledMidiSystems();
     if (std::find(compiled.begin(), compiled.end(), api) == compiled.end())
         return std::string("this build's RtMidi cannot reach ") + MidiSystemTitle(api);
+    if (api == MidiSystem::Jack && !JackConnectionWatch().FoundServer())
+        return "no JACK server is running";
     RtMidiErrors errors("MidiSystemProblem");
     std::string problem;
     std::unique_ptr<RtMidiOut> output = MakeMidiOut(api, kOwnClientName, errors, problem);
@@ -211,9 +214,11 @@ std::string MidiSystemProblem(MidiSystem api) {
 }
 
 MidiPortLists ReadMidiPorts(MidiSystem api) {
+    MidiPortLists lists;
+    if (api == MidiSystem::Jack && !JackConnectionWatch().FoundServer())
+        return lists;
     RtMidiErrors errors("ReadMidiPorts");
     std::string problem;
-    MidiPortLists lists;
     if (std::unique_ptr<RtMidiOut> output = MakeMidiOut(api, kOwnClientName, errors, problem))
         lists.outputs = ListPorts(*output);
     if (std::unique_ptr<RtMidiIn> input = MakeMidiIn(api, kOwnClientName, errors, problem))

@@ -127,6 +127,13 @@ void RtMidiPort::Reconnect() {
 
 bool RtMidiPort::MakeClients() {
     auto made = std::make_unique<Clients>();
+    if (api == MidiSystem::Jack) {
+        made->watch = std::make_unique<JackConnectionWatch>();
+        if (!made->watch->FoundServer()) {
+            LogText("%s: no JACK server is running\n", kTag);
+            return false;
+        }
+    }
     std::string problem; // logged where it arises
     made->output = MakeMidiOut(api, kOwnClientName, made->outputErrors, problem);
     if (made->output)
@@ -137,8 +144,6 @@ bool RtMidiPort::MakeClients() {
     // otherwise. Clock and active sensing stay ignored.
     made->input->ignoreTypes(false, true, true);
     made->input->setCallback(&RtMidiPort::OnInput, this);
-    if (api == MidiSystem::Jack)
-        made->watch = std::make_unique<JackConnectionWatch>();
     clients = std::move(made);
     return true;
 }

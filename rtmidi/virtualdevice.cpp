@@ -4,6 +4,7 @@
 #include "simport.h"
 #include "utils.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -13,6 +14,10 @@
 namespace {
 
 const char* const kTag = "VirtualMidiDevice";
+
+// How long the new ports may take to be listed, and how often to look.
+constexpr int64_t kListedLimitMs = 10000;
+constexpr uint32_t kListedPollMs = 5;
 
 // The device's side of the virtual ports: hands messages to the device as a
 // port of its own would, and passes each of its answers to a handler. No
@@ -104,7 +109,28 @@ VirtualMidiDevice::VirtualMidiDevice(DeviceSim& device, MidiSystem api, const st
             std::string("the emulated device's MIDI input cannot be made on ") +
             MidiSystemTitle(api) + " (" + (ports->input ? ports->inputErrors.LastText() : problem) +
             ")");
+    WaitUntilListed(name);
     LogText("%s: '%s' is listening on %s\n", kTag, name.c_str(), MidiSystemTitle(api));
+}
+
+void VirtualMidiDevice::WaitUntilListed(const std::string& name) {
+    // JACK shows a new port to other clients only from a later period on;
+    // until then no program can find the device.
+    auto listed = [&name](RtMidi& midi) {
+        const std::vector<std::string> ports = ListPorts(midi);
+        return std::any_of(ports.begin(), ports.end(), [&name](const std::string& port) {
+            return port.size() > name.size() &&
+                   port.compare(port.size() - name.size() - 1, std::string::npos, ":" + name) == 0;
+        });
+    };
+    const int64_t start = GetTimeMs();
+    while (!listed(*ports->output) || !listed(*ports->input)) {
+        if (GetTimeMs() - start >= kListedLimitMs) {
+            LogText("%s: '%s' is not listed yet\n", kTag, name.c_str());
+            return;
+        }
+        SleepMs(kListedPollMs);
+    }
 }
 
 VirtualMidiDevice::~VirtualMidiDevice() {

@@ -20,8 +20,9 @@
 
 class VirtualMidiDevice {
 public:
-    // Opens both virtual ports; throws std::runtime_error with a sentence for
-    // the user when the MIDI system refuses. The device must outlive this.
+    // Opens both virtual ports and waits until other programs can see them;
+    // throws std::runtime_error with a sentence for the user when the MIDI
+    // system refuses. The device must outlive this.
     VirtualMidiDevice(DeviceSim& device, MidiSystem api, const std::string& name);
     // Closes the ports; messages still waiting are not handed over.
     ~VirtualMidiDevice();
@@ -37,5 +38,9 @@ public:
 
 private:
     struct Ports;
+
+    // Waits until both ports show in the MIDI system's lists.
+    void WaitUntilListed(const std::string& name);
+
     std::unique_ptr<Ports> ports;
 };
