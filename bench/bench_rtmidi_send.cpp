@@ -11,6 +11,7 @@
 //
 // JACK_DEFAULT_SERVER names the server, where kestrane-cli sim runs the
 // device under the update's port name, expecting the same update.
+#include "benchsupport.h"
 #include "devicesim.h"
 #include "midiwire.h"
 #include "rtmidiport.h"
@@ -26,22 +27,6 @@
 #include <string>
 
 namespace {
-
-class QuietProgress : public UpdateProgress {
-public:
-    void Progress(float) override {}
-    void ProgressIndeterminate() override {}
-    void Status(const std::string&) override {}
-    void Error(const std::string&) override {}
-    void Completed(const std::string& text) override { outcome = text; }
-    void BlockingMessage(const std::string&) override {}
-    std::string outcome;
-};
-
-class QuietLog : public LogSink {
-public:
-    void Write(const char*) override {}
-};
 
 // The emulated device's in-process port with the RtMidi port's waits: the
 // time each message takes on the cable comes on top of its pauses.
@@ -64,19 +49,6 @@ private:
     const bool chunks;
 };
 
-double ScheduleMs(const Update& update) {
-    VirtualClock clock;
-    ScopedVirtualTime time(clock);
-    DeviceSim device(PortionData(update), update.GetPortSettings(), &clock);
-    QuietProgress progress;
-    {
-        CablePacedSimPort port(device, update.GetPortSettings());
-        SimpleSysExSender sender(port);
-        sender.Send(update, progress);
-    }
-    return static_cast<double>(clock.NowMs() - VirtualClock::kDefaultOriginMs);
-}
-
 double CpuMs() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
@@ -93,7 +65,7 @@ int main(int argc, char** argv) {
     QuietLog quiet;
     SetLogSink(&quiet);
 
-    const double scheduleMs = ScheduleMs(update);
+    const double scheduleMs = ScheduleMs<CablePacedSimPort>(update);
     QuietProgress progress;
     const auto wallStart = std::chrono::steady_clock::now();
     const double cpuStart = CpuMs();

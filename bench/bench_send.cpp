@@ -4,6 +4,7 @@
 // measured by running the same send in virtual time, where the clock moves by
 // exactly the sum of the waits; the real run is then timed on the wall clock
 // and on the process's CPU clock.
+#include "benchsupport.h"
 #include "devicesim.h"
 #include "sendupdate.h"
 #include "simport.h"
@@ -18,23 +19,6 @@
 #include <stdexcept>
 
 namespace {
-
-// Drops every report; the benchmark is about time, not about the display.
-class QuietProgress : public UpdateProgress {
-public:
-    void Progress(float) override {}
-    void ProgressIndeterminate() override {}
-    void Status(const std::string&) override {}
-    void Error(const std::string&) override {}
-    void Completed(const std::string& text) override { outcome = text; }
-    void BlockingMessage(const std::string&) override {}
-    std::string outcome;
-};
-
-class QuietLog : public LogSink {
-public:
-    void Write(const char*) override {}
-};
 
 Update LoadExample() {
     std::ifstream file(KESTRANE_SOURCE_DIR "/examples/example.upd", std::ios::binary);
@@ -52,18 +36,11 @@ std::string SendOnce(const Update& update, VirtualClock* clock) {
     return progress.outcome;
 }
 
-double ScheduleMs(const Update& update) {
-    VirtualClock clock;
-    ScopedVirtualTime time(clock);
-    SendOnce(update, &clock);
-    return static_cast<double>(clock.NowMs() - VirtualClock::kDefaultOriginMs);
-}
-
 void BM_RealTimeSendOfExample(benchmark::State& state) {
     QuietLog quiet;
     LogSink* previous = SetLogSink(&quiet);
     const Update update = LoadExample();
-    const double scheduleMs = ScheduleMs(update);
+    const double scheduleMs = ScheduleMs<SimMidiPort>(update);
     double wallMs = 0;
     double cpuMs = 0;
     for (auto _ : state) {

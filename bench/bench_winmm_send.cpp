@@ -9,6 +9,7 @@
 //
 // The driver must present the device under the update's port name, expecting
 // the same update (KESTRANE_SIM_UPDATE).
+#include "benchsupport.h"
 #include "devicesim.h"
 #include "sendupdate.h"
 #include "simport.h"
@@ -21,35 +22,6 @@
 #include <string>
 
 namespace {
-
-class QuietProgress : public UpdateProgress {
-public:
-    void Progress(float) override {}
-    void ProgressIndeterminate() override {}
-    void Status(const std::string&) override {}
-    void Error(const std::string&) override {}
-    void Completed(const std::string& text) override { outcome = text; }
-    void BlockingMessage(const std::string&) override {}
-    std::string outcome;
-};
-
-class QuietLog : public LogSink {
-public:
-    void Write(const char*) override {}
-};
-
-double ScheduleMs(const Update& update) {
-    VirtualClock clock;
-    ScopedVirtualTime time(clock);
-    DeviceSim device(PortionData(update), update.GetPortSettings(), &clock);
-    QuietProgress progress;
-    {
-        SimMidiPort port(device, update.GetPortSettings());
-        SimpleSysExSender sender(port);
-        sender.Send(update, progress);
-    }
-    return static_cast<double>(clock.NowMs() - VirtualClock::kDefaultOriginMs);
-}
 
 double CpuMs() {
     FILETIME created, exited, kernel, user;
@@ -73,7 +45,7 @@ int main(int argc, char** argv) {
     QuietLog quiet;
     SetLogSink(&quiet);
 
-    const double scheduleMs = ScheduleMs(update);
+    const double scheduleMs = ScheduleMs<SimMidiPort>(update);
     QuietProgress progress;
     const auto wallStart = std::chrono::steady_clock::now();
     const double cpuStart = CpuMs();
