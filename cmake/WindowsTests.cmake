@@ -5,7 +5,10 @@
 # starts a persistent Wine server with its output closed, before any test
 # program runs (test discovery runs the programs too, before any fixture).
 # The wine.start and wine.stop tests make that explicit as a fixture around
-# every Windows test, and stop the server at the end.
+# every Windows test, and stop the server at the end. The prefix has a
+# headless X display of its own (Xvfb, started with the server and stopped
+# after it), so that Wine's desktop process comes up on it and the
+# application's windows can be made and worked by the tests.
 
 find_program(WINE_EXECUTABLE wine)
 if(NOT WINE_EXECUTABLE)
@@ -13,7 +16,8 @@ if(NOT WINE_EXECUTABLE)
 endif()
 
 set(KESTRANE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-set(KESTRANE_WINE_ENV ${PROJECT_SOURCE_DIR}/tools/wine-env.sh)
+set(KESTRANE_XVFB_STATE ${CMAKE_BINARY_DIR}/xvfb)
+set(KESTRANE_WINE_ENV ${PROJECT_SOURCE_DIR}/tools/wine-env.sh --display ${KESTRANE_XVFB_STATE})
 set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRANE_WINE_ENV} run ${KESTRANE_WINEPREFIX})
 
 add_test(NAME wine.start COMMAND ${KESTRANE_WINE_ENV} start ${KESTRANE_WINEPREFIX})

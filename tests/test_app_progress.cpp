@@ -1,5 +1,6 @@
 // The application's progress sink: each report is logged and reaches the main
 // window as one posted message, texts as heap copies the window releases.
+#include "mainwindow.h"
 #include "test_app_helpers.h"
 #include "testsupport.h"
 #include "windowsprogress.h"
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include <windows.h>
 
 namespace {
 
@@ -96,6 +99,38 @@ TEST_F(WindowsUpdateProgressTest, TextsArriveByteForByte) {
     EXPECT_EQ(posted[0].text, latin1);
     EXPECT_TRUE(posted[1].hasText);
     EXPECT_EQ(posted[1].text, "");
+}
+
+// Runs the thread's messages for up to `limitMs`, as the message loop would,
+// and counts the animation steps posted to the window; stops early once
+// `enough` steps have arrived.
+int PumpAnimationSteps(HWND window, DWORD limitMs, int enough) {
+    int steps = 0;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < limitMs && steps < enough) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.hwnd == window && msg.message == WM_PROGRESS_TICK)
+                ++steps;
+            else
+                DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return steps;
+}
+
+// The animation's timer asks for steps while the animation is on and stops
+// itself once it is off, so a window left idle after a run is not woken 25
+// times a second for nothing; the next indeterminate phase arms it again.
+TEST_F(WindowsUpdateProgressTest, AnimationTimerStopsItselfOnceTheAnimationEnds) {
+    bProgressIndeterminate = true;
+    ASSERT_NE(SetTimer(window, PROGRESS_TIMER_ID, 10, ProgressTimerProc), 0u);
+    EXPECT_EQ(PumpAnimationSteps(window, 5000, 2), 2);
+
+    bProgressIndeterminate = false;
+    EXPECT_EQ(PumpAnimationSteps(window, 500, 1000), 0);
+    EXPECT_FALSE(KillTimer(window, PROGRESS_TIMER_ID)) << "the timer still runs";
 }
 
 } // namespace

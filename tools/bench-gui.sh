@@ -30,9 +30,8 @@ build=$(realpath "$build")
 
 prefix=$build/wineprefix
 xstate=$build/xvfb-bench
-bash tools/wine-env.sh start "$prefix"
+bash tools/wine-env.sh --display "$xstate" start "$prefix"
 bash devicesim/winedrv/install.sh "$prefix" "$build/devicesim/winedrv/winekestrane.drv"
-bash tools/xvfb-env.sh start "$xstate" >/dev/null
 bash tests/gui/wine-desktop.sh "$xstate" "$prefix" "$build/tests/kestrane-guidriver.exe"
 
 app=$build/win32/Kestrane.exe
@@ -40,8 +39,7 @@ work=$(mktemp -d)
 app_pid=""
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  bash "$root/tools/wine-env.sh" stop "$prefix"
-  bash "$root/tools/xvfb-env.sh" stop "$xstate"
+  bash "$root/tools/wine-env.sh" --display "$xstate" stop "$prefix"
   rm -rf "$work"
 }
 trap cleanup EXIT

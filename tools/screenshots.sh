@@ -30,17 +30,15 @@ build=$(realpath "$build")
 
 prefix=$build/wineprefix
 xstate=$build/xvfb-screenshots
-bash tools/wine-env.sh start "$prefix"
+bash tools/wine-env.sh --display "$xstate" start "$prefix"
 bash devicesim/winedrv/install.sh "$prefix" "$build/devicesim/winedrv/winekestrane.drv"
-bash tools/xvfb-env.sh start "$xstate" >/dev/null
 
 desktop=Kestrane
 size=720x440
 app=$build/win32/Kestrane.exe
 work=$(mktemp -d)
 cleanup() {
-  bash "$root/tools/wine-env.sh" stop "$prefix"
-  bash "$root/tools/xvfb-env.sh" stop "$xstate"
+  bash "$root/tools/wine-env.sh" --display "$xstate" stop "$prefix"
   rm -rf "$work"
 }
 trap cleanup EXIT

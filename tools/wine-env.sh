@@ -5,6 +5,15 @@
 #   wine-env.sh run PREFIX PROGRAM ...  run a Windows program (starting first if needed)
 #   wine-env.sh stop PREFIX             stop the prefix's server and its processes
 #
+# With --display XVFB_STATE before the command, the prefix lives on a
+# headless X display of its own (tools/xvfb-env.sh with that state folder):
+# `start` starts Xvfb before the server, every program runs with DISPLAY set
+# to it, and `stop` stops Xvfb after the server. Wine brings up the prefix's
+# desktop process when its server starts, and a desktop that came up without
+# a display refuses windows to every program after it for as long as it
+# lives; so a prefix whose programs make windows must have its display from
+# the first program on (test discovery included), not from some later step.
+#
 # The server is started persistent and with every output stream closed: the
 # wine call that starts a server hands its standard streams on to the server
 # and to Wine's helper processes, so a caller that reads a test's output to
@@ -14,10 +23,16 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 start|stop PREFIX | $0 run PREFIX PROGRAM [ARGUMENTS...]" >&2
+  echo "usage: $0 [--display XVFB_STATE] start|stop PREFIX | $0 [--display XVFB_STATE] run PREFIX PROGRAM [ARGUMENTS...]" >&2
   exit 64
 }
 
+display_state=""
+if [ "${1:-}" = --display ]; then
+  [ $# -ge 2 ] || usage
+  display_state=$2
+  shift 2
+fi
 [ $# -ge 2 ] || usage
 command=$1
 prefix=$(realpath -m "$2")
@@ -56,8 +71,19 @@ make_prefix() {
 start_server() {
   local status=0
   quiet wineserver -p || status=$?
+  if [ "$status" -eq 2 ] && [ -n "${DISPLAY:-}" ] &&
+    [ "$(cat "$prefix.display" 2>/dev/null)" != "$DISPLAY" ]; then
+    # Running, but its desktop lives on another display or on none, and
+    # this caller's windows are to go to its own: start it anew there. (A
+    # caller without a display makes no windows and takes it as it is.)
+    quiet wineserver -k || true
+    quiet wineserver -w || true
+    status=0
+    quiet wineserver -p || status=$?
+  fi
   case $status in
     0)
+      echo "${DISPLAY:-}" >"$prefix.display"
       # A new server: bring up Wine's system processes, and the desktop
       # process that the first program using windows or winmm would otherwise
       # start, handing it that program's output streams (a test's output files
@@ -73,7 +99,19 @@ start_server() {
   esac
 }
 
+tools=$(cd "$(dirname "$0")" && pwd)
+
+# The display of --display, started if need be, for this script and all it
+# starts.
+use_display() {
+  [ -n "$display_state" ] || return 0
+  local line
+  line=$(bash "$tools/xvfb-env.sh" start "$display_state")
+  export DISPLAY=${line#DISPLAY=}
+}
+
 start() {
+  use_display
   mkdir -p "$(dirname "$prefix")"
   # One caller at a time makes the prefix and starts the server.
   exec 9>"$prefix.lock"
@@ -97,6 +135,9 @@ case $command in
     if [ -d "$prefix" ]; then
       quiet wineserver -k || true
       quiet wineserver -w || true
+    fi
+    if [ -n "$display_state" ]; then
+      bash "$tools/xvfb-env.sh" stop "$display_state"
     fi
     ;;
   *)

@@ -263,8 +263,13 @@ void SetClientSize(HWND window, int width, int height) {
     MoveWindow(window, frame.left, frame.top, width + frameWidth, height + frameHeight, TRUE);
 }
 
-void CALLBACK ProgressTimerProc(HWND /*window*/, UINT /*message*/, UINT_PTR /*id*/,
-                                DWORD /*time*/) {
-    if (bProgressIndeterminate)
+void CALLBACK ProgressTimerProc(HWND window, UINT /*message*/, UINT_PTR id, DWORD /*time*/) {
+    if (bProgressIndeterminate) {
         PostMessageA(mainWindow, WM_PROGRESS_TICK, 0, 0);
+        return;
+    }
+    // The animation has ended: stop ticking until the next indeterminate
+    // phase, whose first step arms the timer again. A timer left running
+    // would wake the idle window 25 times a second for nothing.
+    KillTimer(window, id);
 }

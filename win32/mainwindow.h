@@ -29,5 +29,5 @@ void CenterWindowOnScreen(HWND window);
 void SetClientSize(HWND window, int width, int height);
 
 // The indeterminate animation's timer: asks the window for the next step
-// while the animation is on.
+// while the animation is on, and stops itself once it is off.
 void CALLBACK ProgressTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);

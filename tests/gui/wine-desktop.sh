@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Brings up Wine's desktop process of a prefix on the X display:
+# Waits until programs in a prefix can make windows on its X display:
 #
 #   wine-desktop.sh XVFB_STATE PREFIX GUIDRIVER
 #
-# Wine starts a prefix's desktop process (explorer.exe /desktop) with the
-# first program that makes a window, and one that comes up badly (as when it
-# was first asked for where there was no display, or by a program started by
-# another Windows program) refuses windows to every program after it. A
-# program started here, from the host with DISPLAY set, brings up one that
-# works and stays; kestrane-guidriver probe-window tries, once a second,
-# until a window can be made (at most a minute).
+# The prefix's desktop process must live on the display for windows to be
+# made: tools/wine-env.sh --display brings it up there with the prefix's
+# server, and a desktop that came up without a display refuses windows for
+# as long as it lives. This checks that a window can be made, trying once a
+# second for at most a minute (wine-env.sh starts the server anew on the
+# display when its desktop is elsewhere), so that the gui tests start only
+# once their windows can appear.
 set -euo pipefail
 
 if [ $# -ne 3 ]; then
@@ -18,7 +18,7 @@ if [ $# -ne 3 ]; then
 fi
 tools=$(cd "$(dirname "$0")/../../tools" && pwd)
 for _ in $(seq 60); do
-  if bash "$tools/xvfb-env.sh" run "$1" bash "$tools/wine-env.sh" run "$2" "$3" probe-window \
+  if bash "$tools/wine-env.sh" --display "$1" run "$2" "$3" probe-window \
     </dev/null >/dev/null 2>&1; then
     exit 0
   fi
