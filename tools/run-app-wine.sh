@@ -1,27 +1,74 @@
 #!/usr/bin/env bash
-# Builds Kestrane.exe and runs it under Wine with the example update, against
-# the emulated device behind the virtual MIDI driver: the window shows the
-# update's message, the run and the outcome as a user sees them. It needs an
-# X display (DISPLAY); without one, give it Xvfb's, for example
-#   Xvfb :99 & DISPLAY=:99 bash tools/run-app-wine.sh
-# Extra arguments replace the update file (a path the Windows program can
-# open, e.g. a .syx file, for which it asks for the port).
+# Builds Kestrane.exe and runs it under Wine with the example update (or the
+# file given: a path the Windows program can open, e.g. a .syx file, for
+# which it asks for the port), against the emulated device behind the
+# virtual MIDI driver:
+#
+#   bash tools/run-app-wine.sh [FILE]
+#
+# With an X display (DISPLAY set) the program's window appears there and you
+# work it yourself. Without one it runs on a headless display of its own
+# (Xvfb) and this script plays the user: it prints every box the program
+# shows, title and text, and answers it with OK (picking the emulated device
+# in the port dialog); at the box that ends the run it saves a picture of the
+# screen to build/windows/kestrane-run.png, then answers that too, prints the
+# window's status rows and closes the program. Its exit status is 0 when the run reached its
+# final box, whatever that box said.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ -z "${DISPLAY:-}" ]; then
-  echo "run-app-wine: no X display (DISPLAY is not set); see the comment at the top" >&2
-  exit 1
-fi
 bash tools/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$(nproc)" --target Kestrane winekestrane
-prefix=build/windows/wineprefix
-bash tools/wine-env.sh start "$prefix"
-trap 'bash tools/wine-env.sh stop "$prefix"' EXIT
-bash devicesim/winedrv/install.sh "$prefix" build/windows/devicesim/winedrv/winekestrane.drv
-
+cmake --build --preset windows -j"$(nproc)" --target Kestrane winekestrane kestrane-guidriver
+build=build/windows
+prefix=$build/wineprefix
 update=${1:-examples/example.upd}
 # The device expects the portions of the update being sent.
-KESTRANE_SIM_UPDATE="$PWD/$update" \
-  bash tools/wine-env.sh run "$prefix" build/windows/win32/Kestrane.exe "$update"
+export KESTRANE_SIM_UPDATE="$PWD/$update"
+app=$build/win32/Kestrane.exe
+
+if [ -n "${DISPLAY:-}" ]; then
+  bash tools/wine-env.sh start "$prefix"
+  trap 'bash tools/wine-env.sh stop "$prefix"' EXIT
+  bash devicesim/winedrv/install.sh "$prefix" $build/devicesim/winedrv/winekestrane.drv
+  bash tools/wine-env.sh run "$prefix" "$app" "$update"
+  exit 0
+fi
+
+xstate=$build/xvfb
+wine=(bash tools/wine-env.sh --display "$xstate")
+"${wine[@]}" start "$prefix"
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  "${wine[@]}" stop "$prefix"
+}
+trap cleanup EXIT
+bash devicesim/winedrv/install.sh "$prefix" $build/devicesim/winedrv/winekestrane.drv
+driver() {
+  "${wine[@]}" run "$prefix" $build/tests/kestrane-guidriver.exe "$@"
+}
+bash tests/gui/wine-desktop.sh "$xstate" "$prefix" $build/tests/kestrane-guidriver.exe
+
+echo "== Kestrane.exe $update (no X display here: on one of its own, answering its boxes with OK)"
+"${wine[@]}" run "$prefix" "$app" "$update" </dev/null >"$build/kestrane-run.log" 2>&1 &
+app_pid=$!
+driver -c Kestrane wait Kestrane >/dev/null
+# Every box up to the one that ends the run, titled as the main window.
+status=0
+driver -c '#32770' -t 600000 answer Kestrane "${KESTRANE_SIM_NAME:-Kestrane Virtual Device}" ||
+  status=$?
+if [ "$status" -eq 0 ]; then
+  sleep 1 # let the last paint reach the screen
+  bash tools/xvfb-env.sh run "$xstate" import -window root "$build/kestrane-run.png"
+  driver -c '#32770' press Kestrane 1
+fi
+echo "Status row: $(driver -c Kestrane text Kestrane 1036)"
+echo "Summary row: $(driver -c Kestrane text Kestrane 1037)"
+[ "$status" -eq 0 ] && echo "Picture of the screen with the final box: $build/kestrane-run.png"
+echo "The program's log: $build/kestrane-run.log"
+driver -c Kestrane close Kestrane
+driver -c Kestrane gone Kestrane || true
+wait "$app_pid" || true
+app_pid=""
+exit "$status"

@@ -13,6 +13,7 @@
 // server less). Exit status 0 when it did what was asked, 1 when the window
 // did not come or the command failed, 64 for a bad command line.
 #include "guidriver.h"
+#include "resource.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -35,6 +36,10 @@ const char* const kUsage =
     "  close TITLE              close it, as its close box does\n"
     "  progress TITLE ID        print position, low and high of progress bar ID\n"
     "  windows                  list the visible top-level windows\n"
+    "  answer FINAL [PORT]      play the user through a run: print each dialog or\n"
+    "                           message box as it comes and answer it with OK (in\n"
+    "                           the port dialog after picking PORT), up to one\n"
+    "                           titled FINAL, which is printed and left open\n"
     "  probe-window             make a window and close it: 0 when windows can be made\n"
     "  startup RUNS PROGRAM [FOLDER]   (PROGRAM as a Windows path)\n"
     "                           start PROGRAM (in FOLDER) RUNS times and print the\n"
@@ -124,6 +129,49 @@ int ProbeWindow() {
     return 0;
 }
 
+// Answers the program's boxes one after another, as a user who reads each
+// and presses OK; a port dialog gets PORT picked first (its first entry
+// stays picked when PORT is not among them), up to the box titled FINAL,
+// which is left for the caller. -t limits the wait for each box.
+int Answer(const Target& target, const std::string& final, const std::string& port) {
+    for (;;) {
+        HWND box = WaitForTopWindowOfClass(target.processId, kDialogClass, target.timeoutMs);
+        if (!box) {
+            std::fprintf(stderr, "kestrane-guidriver: no box within %lu ms; visible:\n%s",
+                         target.timeoutMs, DescribeWindows(target.processId).c_str());
+            return 1;
+        }
+        const std::string title = WindowText(box);
+        std::printf("[%s]\n", title.c_str());
+        if (HasControl(box, kMessageBoxTextId))
+            std::printf("%s\n", ControlText(box, kMessageBoxTextId).c_str());
+        if (HasControl(box, IDC_CONFIRM_TEXT))
+            std::printf("%s\n", ControlText(box, IDC_CONFIRM_TEXT).c_str());
+        if (HasControl(box, IDC_PORT_LIST)) {
+            HWND list = GetDlgItem(box, IDC_PORT_LIST);
+            const std::vector<std::string> items = ComboItems(list);
+            for (size_t i = 0; i < items.size(); ++i) {
+                if (items[i] == port)
+                    SelectComboItem(list, static_cast<int>(i));
+                std::printf("  port: %s\n", items[i].c_str());
+            }
+            const int picked = ComboSelection(list);
+            std::printf("  picked: %s\n", picked >= 0 && static_cast<size_t>(picked) < items.size()
+                                              ? items[static_cast<size_t>(picked)].c_str()
+                                              : "(none)");
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+        if (title == final)
+            return 0;
+        if (!PressButton(box, IDOK) ||
+            !WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, target.timeoutMs)) {
+            std::fprintf(stderr, "kestrane-guidriver: '%s' did not take the OK\n", title.c_str());
+            return 1;
+        }
+    }
+}
+
 int Run(const Target& target, const std::vector<std::string>& args) {
     const std::string& command = args[0];
     if (command == "probe-window" && args.size() == 1)
@@ -137,6 +185,8 @@ int Run(const Target& target, const std::vector<std::string>& args) {
                        args.size() == 4 ? args[3] : "");
     if (args.size() < 2)
         return Usage();
+    if (command == "answer" && args.size() <= 3)
+        return Answer(target, args[1], args.size() == 3 ? args[2] : "");
     const std::string& title = args[1];
     const int id = args.size() > 2 ? std::atoi(args[2].c_str()) : 0;
     if (command == "gone" && args.size() == 2) {
