@@ -4,13 +4,13 @@
 #include "consoleprogress.h"
 #include "loadupdate.h"
 
-#include "answerscript.h"
 #include "devicesim.h"
 #include "midisend.h"
 #include "portionwire.h"
 #include "portnames.h"
 #include "sendupdate.h"
 #include "simport.h"
+#include "simsetup.h"
 #include "utils.h"
 #include "virtualclock.h"
 
@@ -18,12 +18,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <system_error>
 
 namespace {
 
@@ -133,15 +131,6 @@ void ApplyUnplug(DeviceSim& device, const Update& update, const std::string& tex
     device.SetUnplug(static_cast<size_t>(portion - 1), bytes, static_cast<int64_t>(replugMs));
 }
 
-// The record file is emptied as the device is set up, so it must not be the
-// update being sent under another name (another spelling, a link).
-void CheckRecordIsNotUpdate(const std::string& record, const std::string& updatePath) {
-    std::error_code error; // a record file that does not exist yet is not the update
-    if (std::filesystem::equivalent(record, updatePath, error))
-        throw UsageError("--sim-record names the update file being sent ('" + record +
-                         "'); record to another file");
-}
-
 std::string JoinNames(const std::set<std::string>& names) {
     std::string joined;
     for (const std::string& name : names)
@@ -166,19 +155,7 @@ int SendToDevice(const Update& update, const CommandArguments& args, std::ostrea
 
     DeviceSim device(PortionData(update), settings, clock);
     device.SetPortNames(name, name);
-    try {
-        device.SetScript(ParseAnswerScript(args.Value("--sim", "accept")));
-    } catch (const std::invalid_argument& e) {
-        throw UsageError(std::string("--sim: ") + e.what());
-    }
-    try {
-        if (args.Has("--sim-version"))
-            device.SetFirmwareVersion(args.Value("--sim-version"));
-    } catch (const std::invalid_argument& e) {
-        throw UsageError(std::string("--sim-version: ") + e.what());
-    }
-    if (args.Has("--sim-no-identity"))
-        device.SetIdentityEnabled(false);
+    ConfigureAnswers(device, args);
     if (args.Has("--sim-appear"))
         device.SetAppearAfterMs(ParseMilliseconds(args.Value("--sim-appear"), "--sim-appear"));
     if (args.Has("--sim-unplug"))

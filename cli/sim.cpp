@@ -5,18 +5,16 @@
 
 #ifdef KESTRANE_HAVE_RTMIDI
 
-#include "answerscript.h"
 #include "devicesim.h"
 #include "loadupdate.h"
 #include "midisend.h"
 #include "portnames.h"
+#include "simsetup.h"
 #include "virtualdevice.h"
 
 #include <csignal>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
-#include <system_error>
 
 #include <pthread.h>
 
@@ -58,36 +56,6 @@ private:
     sigset_t signals;
     sigset_t previous;
 };
-
-// The options that say how the device answers; the record file is set up
-// only once the MIDI system has been found, so that a refused run leaves none.
-void ConfigureAnswers(DeviceSim& device, const CommandArguments& args) {
-    try {
-        device.SetScript(ParseAnswerScript(args.Value("--sim", "accept")));
-    } catch (const std::invalid_argument& e) {
-        throw UsageError(std::string("--sim: ") + e.what());
-    }
-    try {
-        if (args.Has("--sim-version"))
-            device.SetFirmwareVersion(args.Value("--sim-version"));
-    } catch (const std::invalid_argument& e) {
-        throw UsageError(std::string("--sim-version: ") + e.what());
-    }
-    if (args.Has("--sim-no-identity"))
-        device.SetIdentityEnabled(false);
-}
-
-// The record file is emptied as the device starts, so it must not be the
-// update under another name (another spelling, a link).
-void CheckRecordIsNotUpdate(const CommandArguments& args, const std::string& updatePath) {
-    if (!args.Has("--sim-record"))
-        return;
-    const std::string record = args.Value("--sim-record");
-    std::error_code error; // a record file that does not exist yet is not the update
-    if (std::filesystem::equivalent(record, updatePath, error))
-        throw UsageError("--sim-record names the update file ('" + record +
-                         "'); record to another file");
-}
 
 void PrintSummary(const DeviceSim& device, std::ostream& out) {
     out << "Stopped. Received " << device.GetReceivedBytes().size() << " bytes.\n";
@@ -132,8 +100,11 @@ int RunSim(const CommandArguments& args, std::ostream& out, std::ostream& err) {
     StopSignals stop;
     DeviceSim device(PortionData(*update), update->GetPortSettings());
     device.SetPortNames(name, name);
+    // The record file is set up only once the MIDI system has been found, so
+    // that a refused run leaves none.
     ConfigureAnswers(device, args);
-    CheckRecordIsNotUpdate(args, path);
+    if (args.Has("--sim-record"))
+        CheckRecordIsNotUpdate(args.Value("--sim-record"), path);
     if (!CheckMidiSystem(api, err))
         return kExitFailure;
     if (args.Has("--sim-record"))

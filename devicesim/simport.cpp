@@ -74,17 +74,10 @@ std::vector<uint8_t> SimMidiPort::Request(uint32_t timeoutMs, const uint8_t* req
         return {};
     }
     SendVerbatim(request, count);
-    const int64_t start = GetTimeMs();
-    while (true) {
-        std::vector<uint8_t> reply = TakeSysEx();
-        if (!reply.empty())
-            return reply;
-        if (GetTimeMs() - start >= static_cast<int64_t>(timeoutMs))
-            break;
-        SleepMs(10);
-    }
-    LogText("%s: no answer\n", "SimMidiPort::Request");
-    return {};
+    std::vector<uint8_t> reply = WaitForSysEx(timeoutMs, 10);
+    if (reply.empty())
+        LogText("%s: no answer\n", "SimMidiPort::Request");
+    return reply;
 }
 
 void SimMidiPort::DeliverInput(const std::vector<uint8_t>& bytes) {

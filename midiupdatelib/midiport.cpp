@@ -65,6 +65,16 @@ std::vector<uint8_t> MidiPort::TakeSysEx() {
     return taken;
 }
 
+std::vector<uint8_t> MidiPort::WaitForSysEx(uint32_t timeoutMs, uint32_t pollMs) {
+    const int64_t start = GetTimeMs();
+    while (true) {
+        std::vector<uint8_t> message = TakeSysEx();
+        if (!message.empty() || GetTimeMs() - start >= static_cast<int64_t>(timeoutMs))
+            return message;
+        SleepMs(pollMs);
+    }
+}
+
 uint32_t MidiPort::TakeSendFailures() {
     return sendFailures.exchange(0);
 }

@@ -63,6 +63,11 @@ protected:
     // Called by a port's Send when a block did not go out.
     void NoteSendFailure();
 
+    // Waits up to `timeoutMs` for a completed message, looking every
+    // `pollMs`, and takes it; empty when none came in time. For ports whose
+    // Request really asks the device.
+    std::vector<uint8_t> WaitForSysEx(uint32_t timeoutMs, uint32_t pollMs);
+
     // Fed by the port with input bytes, on the thread that delivers MIDI input.
     SysExCollector sysExCollector;
 

@@ -267,17 +267,10 @@ std::vector<uint8_t> RtMidiPort::Request(uint32_t timeoutMs, const uint8_t* requ
         return {};
     }
     SendVerbatim(request, count);
-    const int64_t start = GetTimeMs();
-    while (true) {
-        std::vector<uint8_t> reply = TakeSysEx();
-        if (!reply.empty())
-            return reply;
-        if (GetTimeMs() - start >= static_cast<int64_t>(timeoutMs))
-            break;
-        SleepMs(kReplyPollMs);
-    }
-    LogText("%s: no reply\n", "RtMidiPort::Request");
-    return {};
+    std::vector<uint8_t> reply = WaitForSysEx(timeoutMs, kReplyPollMs);
+    if (reply.empty())
+        LogText("%s: no reply\n", "RtMidiPort::Request");
+    return reply;
 }
 
 void RtMidiPort::OnInput(double, std::vector<unsigned char>* message, void* context) {

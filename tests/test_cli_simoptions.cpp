@@ -145,7 +145,7 @@ TEST(CliSimOptionsTest, RecordNamingTheUpdateIsRefusedAndTouchesNothing) {
         SCOPED_TRACE(record);
         clitest::ToolResult result = Send(path, {"--sim-record", record});
         EXPECT_EQ(result.status, kExitUsage);
-        EXPECT_NE(result.err.find("--sim-record names the update file being sent ('" + record +
+        EXPECT_NE(result.err.find("--sim-record names the update file ('" + record +
                                   "'); record to another file"),
                   std::string::npos)
             << result.err;
