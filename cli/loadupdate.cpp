@@ -104,3 +104,14 @@ Update LoadUpdateFile(const std::string& path) {
     std::istream stream(&buffer);
     return Update(stream);
 }
+
+std::unique_ptr<Update> LoadUpdateOrTell(const std::string& path, std::ostream& err) {
+    try {
+        return std::make_unique<Update>(LoadUpdateFile(path));
+    } catch (const ParseError& e) {
+        err << e.what() << "\n";
+    } catch (const FileAccessError& e) {
+        err << "kestrane-cli: " << e.what() << "\n";
+    }
+    return nullptr;
+}

@@ -3,6 +3,8 @@
 
 #include "update.h"
 
+#include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -20,3 +22,8 @@ public:
 // missing, a folder or cannot be read, and the reader's ParseError for a file
 // whose content does not load.
 Update LoadUpdateFile(const std::string& path);
+
+// The same for a command that sends or serves the update: a file that does
+// not load is told on `err` (the reader's message as it stands, an access
+// failure after the tool's name) and the result is null.
+std::unique_ptr<Update> LoadUpdateOrTell(const std::string& path, std::ostream& err);

@@ -215,16 +215,9 @@ int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err) 
     }
 
     const std::string& path = args.Operands().at(0);
-    std::unique_ptr<Update> update;
-    try {
-        update = std::make_unique<Update>(LoadUpdateFile(path));
-    } catch (const ParseError& e) {
-        err << e.what() << "\n";
+    const std::unique_ptr<Update> update = LoadUpdateOrTell(path, err);
+    if (!update)
         return kExitFailure;
-    } catch (const FileAccessError& e) {
-        err << "kestrane-cli: " << e.what() << "\n";
-        return kExitFailure;
-    }
 
     if (device.empty())
         return SendThroughMidiPort(*update, args, out, err);

@@ -84,16 +84,9 @@ int RunSim(const CommandArguments& args, std::ostream& out, std::ostream& err) {
     if (name.empty() || name.find(':') != std::string::npos)
         throw UsageError("--sim-name takes a name without ':', not '" + name + "'");
     const std::string& path = args.Operands().at(0);
-    std::unique_ptr<Update> update;
-    try {
-        update = std::make_unique<Update>(LoadUpdateFile(path));
-    } catch (const ParseError& e) {
-        err << e.what() << "\n";
+    const std::unique_ptr<Update> update = LoadUpdateOrTell(path, err);
+    if (!update)
         return kExitFailure;
-    } catch (const FileAccessError& e) {
-        err << "kestrane-cli: " << e.what() << "\n";
-        return kExitFailure;
-    }
 
     // Before the device's thread and the MIDI system's threads start, so
     // that they inherit the mask.
