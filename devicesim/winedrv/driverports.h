@@ -10,6 +10,7 @@
 #include <mmreg.h>
 #include <mmsystem.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -47,3 +48,47 @@ void CopyDeviceName(WCHAR (&target)[MAXPNAMELEN], const std::string& name);
 
 // Tag of the driver's own log texts.
 extern const char* const kDriverTag;
+
+// What the output and input messages share. Handle is the driver's output or
+// input handle class, made from (whether it is the emulated device's own,
+// the client's callback) and opened with Open(); `user` is the handle
+// winmm keeps for the client.
+
+// Opens device `id` of `count`, `ownId` being the emulated device's: the
+// handle goes to winmm in `user` once it has opened.
+template <typename Handle>
+MMRESULT OpenDeviceHandle(UINT id, size_t count, size_t ownId, DWORD_PTR* user,
+                          const MIDIOPENDESC* description, DWORD_PTR flags) {
+    if (id >= count)
+        return MMSYSERR_BADDEVICEID;
+    if (!user || !description)
+        return MMSYSERR_INVALPARAM;
+    auto handle = std::make_unique<Handle>(id == ownId, ClientCallback(*description, flags));
+    MMRESULT result = handle->Open();
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    *user = reinterpret_cast<DWORD_PTR>(handle.release());
+    return MMSYSERR_NOERROR;
+}
+
+// Closes the handle and frees it, unless it refused to close.
+template <typename Handle> MMRESULT CloseDeviceHandle(Handle* handle) {
+    MMRESULT result = handle->Close();
+    if (result == MMSYSERR_NOERROR)
+        delete handle;
+    return result;
+}
+
+// Whether the capabilities of device `id` of `count` can be given: asked
+// through an open handle (`user`), a handle whose device was unplugged under
+// it no longer answers.
+template <typename Handle>
+MMRESULT CheckCapsRequest(UINT id, size_t count, DWORD_PTR user, const void* target) {
+    if (id >= count)
+        return MMSYSERR_BADDEVICEID;
+    if (!target)
+        return MMSYSERR_INVALPARAM;
+    if (user != 0 && !reinterpret_cast<Handle*>(user)->IsUsable())
+        return MMSYSERR_NODRIVER;
+    return MMSYSERR_NOERROR;
+}

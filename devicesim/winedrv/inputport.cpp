@@ -202,33 +202,15 @@ void InputHandle::DeliverLocked(std::unique_lock<std::mutex>& lock,
 
 MMRESULT GetCaps(UINT id, DWORD_PTR user, MIDIINCAPSW* target, DWORD_PTR size) {
     const DeviceLayout& layout = GetLayout();
-    if (id >= layout.inputs.size())
-        return MMSYSERR_BADDEVICEID;
-    if (!target)
-        return MMSYSERR_INVALPARAM;
-    if (user != 0 && !reinterpret_cast<InputHandle*>(user)->IsUsable())
-        return MMSYSERR_NODRIVER;
+    const MMRESULT check = CheckCapsRequest<InputHandle>(id, layout.inputs.size(), user, target);
+    if (check != MMSYSERR_NOERROR)
+        return check;
     MIDIINCAPSW caps = {};
     caps.wMid = MM_UNMAPPED;
     caps.wPid = MM_PID_UNMAPPED;
     caps.vDriverVersion = 0x0100;
     CopyDeviceName(caps.szPname, layout.inputs[id]);
     memcpy(target, &caps, size < sizeof caps ? size : sizeof caps);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT Open(UINT id, DWORD_PTR* user, const MIDIOPENDESC* description, DWORD_PTR flags) {
-    const DeviceLayout& layout = GetLayout();
-    if (id >= layout.inputs.size())
-        return MMSYSERR_BADDEVICEID;
-    if (!user || !description)
-        return MMSYSERR_INVALPARAM;
-    auto handle =
-        std::make_unique<InputHandle>(id == layout.ownInput, ClientCallback(*description, flags));
-    MMRESULT result = handle->Open();
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    *user = reinterpret_cast<DWORD_PTR>(handle.release());
     return MMSYSERR_NOERROR;
 }
 
@@ -248,18 +230,15 @@ DWORD InputMessage(UINT id, UINT message, DWORD_PTR user, DWORD_PTR param1, DWOR
     case MIDM_GETDEVCAPS:
         return GetCaps(id, user, reinterpret_cast<MIDIINCAPSW*>(param1), param2);
     case MIDM_OPEN:
-        return Open(id, reinterpret_cast<DWORD_PTR*>(user),
-                    reinterpret_cast<const MIDIOPENDESC*>(param1), param2);
+        return OpenDeviceHandle<InputHandle>(id, GetLayout().inputs.size(), GetLayout().ownInput,
+                                             reinterpret_cast<DWORD_PTR*>(user),
+                                             reinterpret_cast<const MIDIOPENDESC*>(param1), param2);
     }
     if (!handle)
         return MMSYSERR_INVALHANDLE;
     switch (message) {
-    case MIDM_CLOSE: {
-        MMRESULT result = handle->Close();
-        if (result == MMSYSERR_NOERROR)
-            delete handle;
-        return result;
-    }
+    case MIDM_CLOSE:
+        return CloseDeviceHandle(handle);
     case MIDM_PREPARE:
         return handle->Prepare(header, param2);
     case MIDM_UNPREPARE:

@@ -262,14 +262,9 @@ void OutputHandle::MarkDone(MIDIHDR* header) {
 
 MMRESULT GetCaps(UINT id, DWORD_PTR user, MIDIOUTCAPSW* target, DWORD_PTR size) {
     const DeviceLayout& layout = GetLayout();
-    if (id >= layout.outputs.size())
-        return MMSYSERR_BADDEVICEID;
-    if (!target)
-        return MMSYSERR_INVALPARAM;
-    // Asked through an open handle: a handle whose device was unplugged
-    // under it no longer answers.
-    if (user != 0 && !reinterpret_cast<OutputHandle*>(user)->IsUsable())
-        return MMSYSERR_NODRIVER;
+    const MMRESULT check = CheckCapsRequest<OutputHandle>(id, layout.outputs.size(), user, target);
+    if (check != MMSYSERR_NOERROR)
+        return check;
     MIDIOUTCAPSW caps = {};
     caps.wMid = MM_UNMAPPED;
     caps.wPid = MM_PID_UNMAPPED;
@@ -278,21 +273,6 @@ MMRESULT GetCaps(UINT id, DWORD_PTR user, MIDIOUTCAPSW* target, DWORD_PTR size) 
     caps.wTechnology = MOD_MIDIPORT;
     caps.wChannelMask = 0xFFFF;
     memcpy(target, &caps, size < sizeof caps ? size : sizeof caps);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT Open(UINT id, DWORD_PTR* user, const MIDIOPENDESC* description, DWORD_PTR flags) {
-    const DeviceLayout& layout = GetLayout();
-    if (id >= layout.outputs.size())
-        return MMSYSERR_BADDEVICEID;
-    if (!user || !description)
-        return MMSYSERR_INVALPARAM;
-    auto handle =
-        std::make_unique<OutputHandle>(id == layout.ownOutput, ClientCallback(*description, flags));
-    MMRESULT result = handle->Open();
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    *user = reinterpret_cast<DWORD_PTR>(handle.release());
     return MMSYSERR_NOERROR;
 }
 
@@ -312,18 +292,16 @@ DWORD OutputMessage(UINT id, UINT message, DWORD_PTR user, DWORD_PTR param1, DWO
     case MODM_GETDEVCAPS:
         return GetCaps(id, user, reinterpret_cast<MIDIOUTCAPSW*>(param1), param2);
     case MODM_OPEN:
-        return Open(id, reinterpret_cast<DWORD_PTR*>(user),
-                    reinterpret_cast<const MIDIOPENDESC*>(param1), param2);
+        return OpenDeviceHandle<OutputHandle>(id, GetLayout().outputs.size(), GetLayout().ownOutput,
+                                              reinterpret_cast<DWORD_PTR*>(user),
+                                              reinterpret_cast<const MIDIOPENDESC*>(param1),
+                                              param2);
     }
     if (!handle)
         return MMSYSERR_INVALHANDLE;
     switch (message) {
-    case MODM_CLOSE: {
-        MMRESULT result = handle->Close();
-        if (result == MMSYSERR_NOERROR)
-            delete handle;
-        return result;
-    }
+    case MODM_CLOSE:
+        return CloseDeviceHandle(handle);
     case MODM_PREPARE:
         return handle->Prepare(header, param2);
     case MODM_UNPREPARE:
