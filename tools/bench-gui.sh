@@ -119,12 +119,18 @@ if [ -z "$server" ]; then
   exit 1
 fi
 idle_s=10
-app_before=$(cpu_ms "$app_pid")
-server_before=$(cpu_ms "$server")
-sleep "$idle_s"
-app_idle=$(($(cpu_ms "$app_pid") - app_before))
-server_idle=$(($(cpu_ms "$server") - server_before))
-echo "idle for ${idle_s} s: Kestrane.exe $app_idle ms CPU ($(percent "$app_idle" $((idle_s * 1000)))), wineserver $server_idle ms"
+# The CPU time the program and the Wine server use while the window sits
+# idle for idle_s seconds; $1 says when ("" or " after the run").
+measure_idle() {
+  local app_before server_before app_idle server_idle
+  app_before=$(cpu_ms "$app_pid")
+  server_before=$(cpu_ms "$server")
+  sleep "$idle_s"
+  app_idle=$(($(cpu_ms "$app_pid") - app_before))
+  server_idle=$(($(cpu_ms "$server") - server_before))
+  echo "idle for ${idle_s} s$1: Kestrane.exe $app_idle ms CPU ($(percent "$app_idle" $((idle_s * 1000)))), wineserver $server_idle ms"
+}
+measure_idle ""
 driver -c Kestrane close Kestrane
 driver -c Kestrane gone Kestrane
 wait "$app_pid" || true
@@ -154,12 +160,7 @@ thread_cpu "$app_pid" | sort -n | join -a 1 -o 1.1,1.2,1.3,2.2 - <(sort -n "$wor
 driver -c '#32770' press Kestrane 1
 # Idle again after the run.
 sleep 2
-app_before=$(cpu_ms "$app_pid")
-server_before=$(cpu_ms "$server")
-sleep "$idle_s"
-app_idle=$(($(cpu_ms "$app_pid") - app_before))
-server_idle=$(($(cpu_ms "$server") - server_before))
-echo "idle for ${idle_s} s after the run: Kestrane.exe $app_idle ms CPU ($(percent "$app_idle" $((idle_s * 1000)))), wineserver $server_idle ms"
+measure_idle " after the run"
 driver -c Kestrane close Kestrane
 driver -c Kestrane gone Kestrane
 wait "$app_pid" || true

@@ -12,8 +12,8 @@
 # shows, title and text, and answers it with OK (picking the emulated device
 # in the port dialog); at the box that ends the run it saves a picture of the
 # screen to build/windows/kestrane-run.png, then answers that too, prints the
-# window's status rows and closes the program. Its exit status is 0 when the run reached its
-# final box, whatever that box said.
+# window's status rows and closes the program. Its exit status is 0 when the
+# run reached its final box, whatever that box said.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
