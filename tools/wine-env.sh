@@ -14,6 +14,13 @@
 # lives; so a prefix whose programs make windows must have its display from
 # the first program on (test discovery included), not from some later step.
 #
+# `run` says on standard error how a program ended when it did not end with
+# status 0: its exit status, or the signal that ended it. Wine's own error
+# messages stay on (its fixmes and traces do not), and a program that crashes
+# has its report and backtrace printed by Wine's debugger, which never shows
+# its dialog here: a test that fails is never silent, and a crash never waits
+# for a click on an invisible display.
+#
 # The server is started persistent and with every output stream closed: the
 # wine call that starts a server hands its standard streams on to the server
 # and to Wine's helper processes, so a caller that reads a test's output to
@@ -39,12 +46,24 @@ prefix=$(realpath -m "$2")
 shift 2
 
 export WINEPREFIX=$prefix
-export WINEDEBUG=-all
+# Errors only. Starting with "-all" also keeps Debian's wine script from
+# printing its hint about the missing 32-bit Wine.
+export WINEDEBUG=-all,err+all
 # No Mono or Gecko installer dialogs while the prefix is made.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 quiet() {
   "$@" </dev/null >/dev/null 2>&1 9>&-
+}
+
+# Quiet, but a failure ends this script with a word on what failed.
+must() {
+  local status=0
+  quiet "$@" || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "wine-env: '$*' failed with status $status in $prefix" >&2
+    exit 1
+  fi
 }
 
 # A prefix counts as made once wineboot -i finished in it; one that was cut
@@ -67,6 +86,30 @@ make_prefix() {
   touch "$prefix/.kestrane-ready"
 }
 
+# Wine ends the desktop process a moment after the last program that used it
+# has ended, and the next program that needs a desktop starts a new one,
+# handing it its own standard error. CTest reads a test's output to its end,
+# so a test that happened to start the desktop seemed to run until that
+# desktop ended in turn: minutes, in a busy test run (once 215 s for a test
+# of one second). So a new server gets its desktop here, with no output
+# streams, from a program that then waits for ever and so keeps the desktop
+# in use for as long as the server runs: cmd brings up the desktop, leaves a
+# mark, and pauses reading a pipe that stays open until the server ends
+# (wineserver -w writes nothing and ends with the server).
+keep_desktop() {
+  local mark=$prefix/drive_c/kestrane-desktop-kept
+  rm -f "$mark"
+  setsid bash -c 'wineserver -w | wine cmd.exe /c "rundll32.exe user32.dll,GetDesktopWindow & type nul >C:\kestrane-desktop-kept & pause"' \
+    </dev/null >/dev/null 2>&1 9>&- &
+  # Seconds on an idle machine; a loaded one gets two minutes.
+  for _ in $(seq 1200); do
+    [ -e "$mark" ] && return 0
+    sleep 0.1
+  done
+  echo "wine-env: the desktop of $prefix did not come up within two minutes" >&2
+  exit 1
+}
+
 # wineserver -p exits with 2, at once, when the prefix's server is running.
 start_server() {
   local status=0
@@ -76,6 +119,9 @@ start_server() {
     # Running, but its desktop lives on another display or on none, and
     # this caller's windows are to go to its own: start it anew there. (A
     # caller without a display makes no windows and takes it as it is.)
+    # Every program still running in the prefix ends with it: say so.
+    echo "wine-env: the Wine server of $prefix moves to display $DISPLAY" \
+      "(from '$(cat "$prefix.display" 2>/dev/null)'); its programs end" >&2
     quiet wineserver -k || true
     quiet wineserver -w || true
     status=0
@@ -84,12 +130,13 @@ start_server() {
   case $status in
     0)
       echo "${DISPLAY:-}" >"$prefix.display"
-      # A new server: bring up Wine's system processes, and the desktop
-      # process that the first program using windows or winmm would otherwise
-      # start, handing it that program's output streams (a test's output files
-      # then stay open until the server ends).
-      quiet wineboot
-      quiet wine rundll32.exe user32.dll,GetDesktopWindow || true
+      # A new server: bring up Wine's system processes, then the desktop
+      # (keep_desktop).
+      must wineboot
+      # A crash prints its report to the program's standard error and ends
+      # the program, instead of waiting in a dialog for a click.
+      must wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+      keep_desktop
       ;;
     2) ;;                 # already running
     *)
@@ -129,7 +176,14 @@ case $command in
   run)
     [ $# -ge 1 ] || usage
     start
-    exec wine "$@"
+    status=0
+    wine "$@" || status=$?
+    if [ "$status" -gt 128 ]; then
+      echo "wine-env: $1 was ended by signal $((status - 128)) ($(kill -l "$status" 2>/dev/null || echo unknown))" >&2
+    elif [ "$status" -ne 0 ]; then
+      echo "wine-env: $1 exited with status $status" >&2
+    fi
+    exit "$status"
     ;;
   stop)
     if [ -d "$prefix" ]; then

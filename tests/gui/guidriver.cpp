@@ -12,8 +12,12 @@ const char* const kDialogClass = "#32770";
 
 namespace {
 
-// Cross-process messages wait at most this long for the window's thread.
-constexpr UINT kSendTimeoutMs = 5000;
+// Cross-process messages wait at most this long for the window's thread. A
+// reading that gives up comes back empty and fails the test that asked, so the
+// limit is generous and a busy thread is waited for, not taken for hung: a
+// loaded machine must make the tests slower, never red.
+constexpr UINT kSendTimeoutMs = 30000;
+constexpr UINT kSendFlags = SMTO_NORMAL;
 
 bool SameName(const std::string& a, const std::string& b) {
     if (a.size() != b.size())
@@ -58,7 +62,7 @@ std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::strin
 
 LRESULT SendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& ok) {
     DWORD_PTR result = 0;
-    ok = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+    ok = SendMessageTimeoutA(window, message, wParam, lParam, kSendFlags, kSendTimeoutMs,
                              &result) != 0;
     return static_cast<LRESULT>(result);
 }
@@ -274,7 +278,7 @@ std::vector<std::string> ComboItems(HWND combo) {
         std::vector<WCHAR> buffer(4096, 0);
         DWORD_PTR length = 0;
         if (!SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(buffer.data()),
-                                 SMTO_ABORTIFHUNG, kSendTimeoutMs, &length) ||
+                                 kSendFlags, kSendTimeoutMs, &length) ||
             static_cast<LRESULT>(length) == CB_ERR)
             break;
         char text[4096] = {};
