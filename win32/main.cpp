@@ -9,8 +9,6 @@
 #include <cstdio>
 
 #include <commctrl.h>
-#include <fcntl.h>
-#include <io.h>
 #include <objidl.h>
 
 #include <gdiplus.h>
@@ -20,18 +18,15 @@ namespace {
 const char kAppName[] = "Kestrane";
 
 // A console for the log: the process's standard output is redirected into it.
+// The C stream itself is reopened on the console rather than a descriptor
+// copied onto stdout's: what descriptor a window program's stdout has, if any,
+// depends on the C runtime.
 void OpenDebugConsole() {
     if (!AllocConsole())
         return;
-    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(output), _O_TEXT);
-    if (descriptor == -1)
-        return;
-    FILE* console = _fdopen(descriptor, "w");
-    if (!console)
-        return;
-    fflush(stdout);
-    _dup2(_fileno(console), _fileno(stdout));
+    std::fflush(stdout);
+    // Should the console refuse the stream, the log goes where it went before.
+    static_cast<void>(std::freopen("CONOUT$", "w", stdout));
 }
 
 int FailedToInitialize() {
