@@ -5,6 +5,7 @@
 #include "apptexts.h"
 #include "background.h"
 #include "mainwindow.h"
+#include "mididevices.h"
 #include "portdialog.h"
 #include "updatethread.h"
 #include "utils.h"
@@ -94,13 +95,12 @@ void ShowUpdateSummary(const Update& update) {
     }
 }
 
+// The names as the device lookup reads them: a name that fills its field has
+// no terminating zero, and is taken up to the field's end, not beyond it.
 std::vector<std::string> ListMidiOutputNames() {
     std::vector<std::string> list;
-    const UINT count = midiOutGetNumDevs();
-    for (UINT id = 0; id < count; ++id) {
-        MIDIOUTCAPSA caps = {};
-        if (midiOutGetDevCapsA(id, &caps, sizeof caps) == MMSYSERR_NOERROR)
-            list.push_back(caps.szPname);
-    }
+    for (const MidiDeviceName& device : ReadOutputDevices())
+        if (device.readable)
+            list.push_back(device.name);
     return list;
 }
