@@ -11,6 +11,11 @@ void SysExCollector::SetCallback(Callback function, void* callbackContext) {
 }
 
 void SysExCollector::AddByte(uint8_t byte) {
+    // Real-time bytes (clock, active sensing, ...) may come anywhere, inside a
+    // SysEx message too, and belong to no message: taken out here, a reply
+    // split by the device's clock still arrives whole.
+    if (byte >= 0xF8)
+        return;
     if (!collecting) {
         if (byte != 0xF0)
             return; // bytes outside a message are dropped

@@ -60,7 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
                       CollectorCase{"LaterMessageOverwrites",
                                     {{0xF0, 0x01, 0xF7, 0xF0, 0x02, 0xF7}},
                                     {0xF0, 0x02, 0xF7}},
-                      CollectorCase{"UnfinishedMessageNotStored", {{0xF0, 0x01, 0x02}}, {}}),
+                      CollectorCase{"UnfinishedMessageNotStored", {{0xF0, 0x01, 0x02}}, {}},
+                      CollectorCase{"RealTimeBytesInsideAreTakenOut",
+                                    {{0xF0, 0x01, 0xFE}, {0xF8, 0x02, 0xFF, 0xFA, 0xF7}},
+                                    {0xF0, 0x01, 0x02, 0xF7}}),
     [](const ::testing::TestParamInfo<CollectorCase>& info) { return info.param.name; });
 
 TEST(CollectorTest, LogsStartEndAndFirstTwentyBytes) {
