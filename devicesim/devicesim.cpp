@@ -240,7 +240,7 @@ bool DeviceSim::Receive(SimMidiPort* port, const std::vector<uint8_t>& message) 
         HandleMessageLocked(message, now);
     if (unplug)
         UnplugLocked(now);
-    return true;
+    return accepted == message.size();
 }
 
 bool DeviceSim::PresentLocked(int64_t now) {

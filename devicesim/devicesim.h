@@ -136,7 +136,9 @@ private:
     // Opens the connection when it is closed; true when it is usable.
     bool Open(SimMidiPort* port, const std::set<std::string>& names);
     void Close(SimMidiPort* port);
-    // Takes one long message; false when the connection is not usable.
+    // Takes one long message; false when the connection is not usable, and
+    // when the device is unplugged before the message's last byte (the bytes
+    // before the cut are received, the message did not arrive whole).
     bool Receive(SimMidiPort* port, const std::vector<uint8_t>& message);
 
     // The rest runs with the mutex held.

@@ -290,6 +290,14 @@ TEST(CliSendTest, WarnsAboutEarlierPortionsBeforeTheOutcome) {
         {{"--sim-unplug", "1:3:100"},
          0,
          {"Warning: portion 1 of 3 did not reach the device whole."}},
+        // Unplugged inside the portion's last message, and inside the only
+        // message of a portion: a message cut short did not go out whole.
+        {{"--sim-unplug", "1:5:100"},
+         0,
+         {"Warning: portion 1 of 3 did not reach the device whole."}},
+        {{"--sim-unplug", "2:1:100"},
+         0,
+         {"Warning: portion 2 of 3 did not reach the device whole."}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"send",       path,  "--device",       "sim",
