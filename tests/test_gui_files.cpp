@@ -82,6 +82,44 @@ TEST_F(AutoPickUpTest, UnreadableFileIsReportedAndTheWindowStays) {
     EXPECT_EQ(CloseAndWait(), 0u);
 }
 
+// While the offer is open, dropped files are refused: "Update Now" runs the
+// offered update and nothing else.
+TEST_F(AutoPickUpTest, RefusesDropsWhileTheOfferIsOpen) {
+    if (!CanDrop())
+        GTEST_SKIP() << "kestrane-xdrop was not built (it needs the X11 headers: libx11-dev)";
+    const std::string update = UpdateFile(kMessage, {{SysExData(3, 200, 4), 0}}, kFastPort);
+    SetEnv("KESTRANE_SIM_UPDATE", WriteFile("offered.upd", update));
+    // Without a message of its own a run of it would start at once; kept
+    // out of the working folder, where it could be the one offered.
+    ASSERT_TRUE(CreateDirectoryA((folder + "files").c_str(), nullptr));
+    const std::string droppedPath =
+        WriteFile("files\\dropped.upd", UpdateFile("", {{SysExData(2, 150, 12), 0}}, kFastPort));
+    ASSERT_NO_FATAL_FAILURE(Start(""));
+
+    HWND confirm = WaitForBox(kConfirmTitle);
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_FALSE(AcceptsFiles()) << "the window takes drops while the offer is open";
+    ASSERT_TRUE(DropFiles({droppedPath}, DropAs::Urls));
+    // Once About shows, a drop that got through has been handled.
+    ASSERT_TRUE(SendCommand(Main(), ID_HELP_ABOUT));
+    HWND about = WaitForBox("About");
+    ASSERT_NE(about, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Press(about, IDOK));
+    EXPECT_EQ(Record().size(), 0u) << "the dropped file was sent while the offer was open";
+
+    ASSERT_NO_FATAL_FAILURE(Press(confirm, IDOK));
+    HWND message = WaitForBox("Important message about update");
+    ASSERT_NE(message, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Press(message, IDOK));
+    HWND done = WaitForBox("Kestrane", kRunMs);
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(BoxText(done), kSuccess);
+    ASSERT_NO_FATAL_FAILURE(Press(done, IDOK));
+    EXPECT_TRUE(WaitUntil([&] { return AcceptsFiles(); }, kWindowMs));
+    EXPECT_EQ(CloseAndWait(), 0u);
+    EXPECT_EQ(Hex(Record()), Hex(ExpectedWire(update)));
+}
+
 // A plain SysEx file names no port: the user picks one of every output,
 // decoys included.
 class SysExFileTest : public AppSession {
@@ -272,6 +310,61 @@ TEST_F(BusyRunTest, IgnoresOpenExitAndDropsUntilItEnds) {
     ASSERT_NO_FATAL_FAILURE(Press(done, IDOK));
     EXPECT_EQ(CloseAndWait(), 0u);
     EXPECT_EQ(Hex(Record()), Hex(ExpectedWire(both)));
+}
+
+// A file dropped while the update's own message waits for OK is refused,
+// and File/Open ignored, as during the run: the run counts from the moment
+// its file is taken, not only once its thread is going. OK then runs the
+// first update alone, and the program stays.
+TEST_F(BusyRunTest, RefusesDropsAndOpenWhileTheUpdatesMessageIsOpen) {
+    if (!CanDrop())
+        GTEST_SKIP() << "kestrane-xdrop was not built (it needs the X11 headers: libx11-dev)";
+    // At a MIDI wire's speed a run of the second file, taken by mistake,
+    // would still be sending when OK is pressed on the first one's message.
+    SetEnv("KESTRANE_SIM_BAUD", "31250");
+    const std::string first = UpdateFile(kMessage, {{SysExData(2, 120, 11), 0}}, kFastPort);
+    // Without a message: a run of it would start as soon as it is taken.
+    const std::string second = UpdateFile("", {{SysExData(40, 512, 12), 0}}, kFastPort);
+    // Out of the working folder, where the first would be offered at start-up.
+    ASSERT_TRUE(CreateDirectoryA((folder + "files").c_str(), nullptr));
+    const std::string firstPath = WriteFile("files\\first.upd", first);
+    const std::string secondPath = WriteFile("files\\second.upd", second);
+    SetEnv("KESTRANE_SIM_UPDATE", firstPath);
+    ASSERT_NO_FATAL_FAILURE(Start(""));
+    const int compactHeight = WindowHeight();
+
+    ASSERT_TRUE(DropFiles({firstPath}));
+    HWND message = WaitForBox("Important message about update");
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(BoxText(message), std::string(kMessage) + kClickToStart);
+    EXPECT_FALSE(AcceptsFiles()) << "the window takes drops while the run is being started";
+    // The box disables the window; a file manager's drag reaches it anyway.
+    ASSERT_TRUE(DropFiles({secondPath}, DropAs::Urls));
+    // Once About shows, a drop that got through has been handled.
+    ASSERT_TRUE(SendCommand(Main(), ID_HELP_ABOUT));
+    HWND about = WaitForBox("About");
+    ASSERT_NE(about, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Press(about, IDOK));
+    ASSERT_TRUE(SendCommand(Main(), ID_FILE_OPEN));
+    ASSERT_TRUE(SendCommand(Main(), ID_HELP_ABOUT));
+    about = WaitForBox("About");
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(FindTopWindow(app.Id(), "Open", kDialogClass), nullptr);
+    ASSERT_NO_FATAL_FAILURE(Press(about, IDOK));
+    // Nothing has started: not the first update, which waits for OK, nor
+    // the dropped one.
+    EXPECT_EQ(Record().size(), 0u);
+    EXPECT_EQ(WindowHeight(), compactHeight);
+
+    ASSERT_NO_FATAL_FAILURE(Press(message, IDOK));
+    HWND done = WaitForBox("Kestrane", kRunMs);
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(BoxText(done), kSuccess);
+    ASSERT_NO_FATAL_FAILURE(Press(done, IDOK));
+    EXPECT_TRUE(WaitUntil([&] { return AcceptsFiles(); }, kWindowMs));
+    EXPECT_TRUE(app.IsRunning());
+    EXPECT_EQ(CloseAndWait(), 0u);
+    EXPECT_EQ(Hex(Record()), Hex(ExpectedWire(first)));
 }
 
 } // namespace

@@ -12,7 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -33,11 +39,11 @@ constexpr int kOwnOutput = 3;
 constexpr int kOwnInput = 1;
 
 // The device's settings, cleared before every test.
-const char* const kDeviceVariables[] = {"KESTRANE_SIM_UPDATE",  "KESTRANE_SIM_SCRIPT",
-                                        "KESTRANE_SIM_VERSION", "KESTRANE_SIM_NO_IDENTITY",
-                                        "KESTRANE_SIM_APPEAR",  "KESTRANE_SIM_UNPLUG",
-                                        "KESTRANE_SIM_BAUD",    "KESTRANE_SIM_SEND",
-                                        "KESTRANE_SIM_RECORD",  "KESTRANE_SIM_SESSION"};
+const char* const kDeviceVariables[] = {
+    "KESTRANE_SIM_UPDATE",      "KESTRANE_SIM_SCRIPT",       "KESTRANE_SIM_VERSION",
+    "KESTRANE_SIM_NO_IDENTITY", "KESTRANE_SIM_APPEAR",       "KESTRANE_SIM_UNPLUG",
+    "KESTRANE_SIM_BAUD",        "KESTRANE_SIM_SEND",         "KESTRANE_SIM_RECORD",
+    "KESTRANE_SIM_SESSION",     "KESTRANE_SIM_REQUEUE_DELAY"};
 
 // The MIDI wire's speed, at which the driver can play long messages.
 const char* const kWireBaud = "31250";
@@ -152,6 +158,151 @@ private:
     std::mutex mutex;
     std::vector<std::pair<DWORD, std::string>> lines;
 };
+
+// The log, watched for the port's input callback taking reply bytes on the
+// driver's thread; it can also hold the owning thread at the first buffer
+// that a reset hands back there, so that a callback still running on the
+// driver's thread goes on meanwhile.
+class ReplyWatch : public LogSink {
+public:
+    ReplyWatch() : owner(GetCurrentThreadId()), previous(SetLogSink(this)) {}
+    ~ReplyWatch() override { SetLogSink(previous); }
+    ReplyWatch(const ReplyWatch&) = delete;
+    ReplyWatch& operator=(const ReplyWatch&) = delete;
+
+    void Write(const char* text) override {
+        static const char kLongData[] = "MIM longdata message(";
+        const bool longData = std::strncmp(text, kLongData, sizeof kLongData - 1) == 0;
+        const bool empty = std::strcmp(text, "MIM longdata message(0)\n") == 0;
+        DWORD hold = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            log += text;
+            if (longData && !empty && GetCurrentThreadId() != owner) {
+                replied = true;
+                changed.notify_all();
+            }
+            if (empty && GetCurrentThreadId() == owner) {
+                hold = holdAtReset;
+                holdAtReset = 0;
+            }
+        }
+        if (hold > 0)
+            Sleep(hold);
+    }
+
+    // Waits until reply bytes have reached the callback since the last Clear.
+    bool WaitForReply() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(kPatienceMs),
+                                [&] { return replied; });
+    }
+    // Holds the owning thread for ms at the next empty buffer returned to it.
+    void HoldAtNextReset(DWORD ms) {
+        std::lock_guard<std::mutex> lock(mutex);
+        holdAtReset = ms;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex);
+        log.clear();
+        replied = false;
+    }
+    std::string Text() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return log;
+    }
+    size_t Count(const std::string& part) {
+        std::lock_guard<std::mutex> lock(mutex);
+        size_t count = 0;
+        for (size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1))
+            ++count;
+        return count;
+    }
+
+private:
+    const DWORD owner;
+    LogSink* previous;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string log;
+    bool replied = false;
+    DWORD holdAtReset = 0;
+};
+
+// The port's output handle, as its Connect logs it.
+HMIDIOUT LoggedOutputHandle(const std::string& log) {
+    const std::string mark = "  opened handles are ";
+    const size_t at = log.rfind(mark);
+    if (at == std::string::npos)
+        return nullptr;
+    return reinterpret_cast<HMIDIOUT>(
+        static_cast<uintptr_t>(std::strtoull(log.c_str() + at + mark.size(), nullptr, 16)));
+}
+
+// A time source under which the port's output handle fails: at the first
+// sleep, which the port asks for while the driver still plays its block, the
+// handle is closed behind the port's back. Wine's winmm forgets a handle even
+// when the driver refuses to close it, so every later request on it answers
+// MMSYSERR_INVALHANDLE, while the driver plays the block on and marks it done
+// when its last byte has gone out. That first sleep is cut short; the later
+// ones really sleep, or pass at once on a fake clock.
+class OutputFailingSleeps : public TimeSource {
+public:
+    OutputFailingSleeps(HMIDIOUT output, bool realSleeps)
+        : handle(output), real(realSleeps), previous(SetTimeSource(this)) {}
+    ~OutputFailingSleeps() override { SetTimeSource(previous); }
+    OutputFailingSleeps(const OutputFailingSleeps&) = delete;
+    OutputFailingSleeps& operator=(const OutputFailingSleeps&) = delete;
+
+    int64_t NowMs() override {
+        return real ? static_cast<int64_t>(GetTickCount64()) : fakeNow.load();
+    }
+    void Sleep(uint32_t ms) override {
+        ++sleeps;
+        if (handle != nullptr) {
+            closeResult = midiOutClose(handle);
+            handle = nullptr;
+            return;
+        }
+        if (real)
+            ::Sleep(ms);
+        else
+            fakeNow += ms;
+    }
+    MMRESULT CloseResult() const { return closeResult; }
+    int Sleeps() const { return sleeps; }
+
+private:
+    HMIDIOUT handle;
+    const bool real;
+    TimeSource* previous;
+    MMRESULT closeResult = MMSYSERR_ERROR;
+    std::atomic<int> sleeps{0};
+    std::atomic<int64_t> fakeNow{0};
+};
+
+// Whether a stored message is the reply, after replies that were cut short
+// (the collector keeps a 0xF0 inside a message, so a reply cut short by a
+// Disconnect runs on into the next one): each piece from an 0xF0 on must be
+// the start of the reply, and the last must be all of it. A buffer's bytes
+// collected twice, lost or mixed up break this.
+bool IsReplyAfterCutReplies(const std::vector<uint8_t>& taken, const std::vector<uint8_t>& reply) {
+    size_t start = 0;
+    while (start < taken.size()) {
+        size_t end = start + 1;
+        while (end < taken.size() && taken[end] != 0xF0)
+            ++end;
+        const size_t size = end - start;
+        if (taken[start] != 0xF0 || size > reply.size() ||
+            !std::equal(taken.begin() + static_cast<std::ptrdiff_t>(start),
+                        taken.begin() + static_cast<std::ptrdiff_t>(end), reply.begin()))
+            return false;
+        if (end == taken.size())
+            return size == reply.size();
+        start = end;
+    }
+    return false;
+}
 
 // Polls the port until a message is stored, or gives up.
 std::vector<uint8_t> WaitForSysEx(WindowsMidiPort& port) {
@@ -487,7 +638,8 @@ TEST_F(WinePortTest, BlocksAfterAnUnpluggingAreCountedAsNotSent) {
         ASSERT_TRUE(port.IsConnected());
         for (size_t at = 0; at < portion.size(); at += 250)
             port.Send(portion.data() + at, 250);
-        EXPECT_EQ(port.TakeSendFailures(), 3u);
+        // The block cut short by the unplugging and the three after it.
+        EXPECT_EQ(port.TakeSendFailures(), 4u);
         EXPECT_EQ(log.Count("Can't send MIDI, not connected\n"), 3u);
         EXPECT_EQ(Record().size(), 100u);
 
@@ -497,6 +649,124 @@ TEST_F(WinePortTest, BlocksAfterAnUnpluggingAreCountedAsNotSent) {
         EXPECT_TRUE(WaitForConnection(port, refusals));
     }
     DeleteFileA(updatePath.c_str());
+}
+
+TEST_F(WinePortTest, ReplyQueuedAgainDuringDisconnectIsTakenBackBeforeTheClose) {
+    // The driver holds each buffer that the callback queues again for a
+    // while, and the owning thread is held inside the input's reset for
+    // longer: a Disconnect that starts while the callback is on its way to
+    // queue the reply's buffer again would meet that buffer being queued
+    // after the reset. Each round must end with the input closed and no
+    // buffer queued or refused.
+    const DWORD requeueDelayMs = 300;
+    const std::vector<uint8_t> hello = {0xF0, 0x7D, 0x01, 0xF7};
+    SetVariable("KESTRANE_SIM_SEND", "0:" + Hex(hello));
+    SetVariable("KESTRANE_SIM_REQUEUE_DELAY", std::to_string(requeueDelayMs));
+    ReplyWatch log;
+    WindowsMidiPort port(Settings(kDeviceName));
+    for (int round = 1; round <= 4; ++round) {
+        log.Clear();
+        ASSERT_TRUE(port.IsConnected()) << "round " << round;
+        ASSERT_TRUE(log.WaitForReply()) << "round " << round;
+        // Long enough for the callback to have taken the reply and asked to
+        // queue its buffer again, well within the driver's hold.
+        Sleep(requeueDelayMs / 6);
+        log.HoldAtNextReset(2 * requeueDelayMs);
+        port.Disconnect();
+
+        const std::string text = log.Text();
+        EXPECT_EQ(log.Count("MIM close message\n"), 1u) << "round " << round << ":\n" << text;
+        EXPECT_EQ(text.find("Error recycling buffer"), std::string::npos)
+            << "round " << round << ": a buffer was queued after the port stopped listening:\n"
+            << text;
+        EXPECT_EQ(text.find("Failed to"), std::string::npos) << "round " << round << ":\n" << text;
+        EXPECT_EQ(port.TakeSysEx(), hello) << "round " << round;
+    }
+}
+
+TEST_F(WinePortTest, DisconnectAtAnyMomentOfTheInputClosesIt) {
+    // The device sends a reply of two buffers every 3 ms for 60 ms after the
+    // input starts, and the port disconnects a millisecond later each round,
+    // from at once to past the last reply: whatever the callback is doing,
+    // the input closes with nothing queued, and every message taken is made
+    // of the reply's bytes in order.
+    const std::vector<uint8_t> reply = Message(300, 11);
+    std::string sends;
+    for (int at = 0; at < 60; at += 3)
+        sends += (sends.empty() ? "" : "$") + std::to_string(at) + ":" + Hex(reply);
+    SetVariable("KESTRANE_SIM_SEND", sends);
+    ReplyWatch log;
+    WindowsMidiPort port(Settings(kDeviceName));
+    for (DWORD wait = 0; wait < 70; ++wait) {
+        log.Clear();
+        ASSERT_TRUE(port.IsConnected()) << "wait " << wait;
+        Sleep(wait);
+        port.Disconnect();
+
+        const std::string text = log.Text();
+        EXPECT_EQ(log.Count("MIM close message\n"), 1u) << "wait " << wait << ":\n" << text;
+        EXPECT_EQ(text.find("Error recycling buffer"), std::string::npos)
+            << "wait " << wait << ":\n"
+            << text;
+        EXPECT_EQ(text.find("Failed to"), std::string::npos) << "wait " << wait << ":\n" << text;
+        const std::vector<uint8_t> taken = port.TakeSysEx();
+        EXPECT_TRUE(taken.empty() || IsReplyAfterCutReplies(taken, reply))
+            << "wait " << wait << ": " << Hex(taken);
+    }
+    // Still whole after all that: the reply arrives complete.
+    ASSERT_TRUE(port.IsConnected());
+    EXPECT_EQ(WaitForSysEx(port), reply);
+}
+
+TEST_F(WinePortTest, BlockTheDriverStillHoldsIsKeptUntilItComesBack) {
+    // About 3 s on the wire. The handle fails before the driver is done
+    // with the block; the port must wait for the driver to mark it done
+    // before it lets the block go and returns.
+    SetVariable("KESTRANE_SIM_BAUD", kWireBaud);
+    const std::vector<uint8_t> block = Message(10000, 21);
+    LogCapture log;
+    WindowsMidiPort port(Settings(kDeviceName));
+    ASSERT_TRUE(port.IsConnected());
+    OutputFailingSleeps sleeps(LoggedOutputHandle(log.Text()), true);
+    port.SendVerbatim(block.data(), static_cast<uint32_t>(block.size()));
+    ASSERT_EQ(sleeps.CloseResult(), static_cast<MMRESULT>(MIDIERR_STILLPLAYING))
+        << "the handle did not fail under the port";
+
+    EXPECT_EQ(Record(), block) << "the port let the block go before the driver had played it";
+    EXPECT_TRUE(log.Contains("WindowsMidiPort::SendVerbatim: Error unpreparing (5:")) << log.Text();
+    EXPECT_FALSE(log.Contains("never handed back")) << log.Text();
+    EXPECT_EQ(port.TakeSendFailures(), 0u) << "the driver played the block whole";
+}
+
+TEST_F(WinePortTest, BlockThatNeverComesBackIsLeftToTheDriverAndCounted) {
+    // About 4 s on the wire, while the port waits on a fake clock: the block
+    // does not come back within the port's limit, so it must be left
+    // allocated for the driver, said so in the log and counted as not sent.
+    SetVariable("KESTRANE_SIM_BAUD", "600");
+    const std::vector<uint8_t> block = Message(240, 31);
+    LogCapture log;
+    {
+        WindowsMidiPort port(Settings(kDeviceName));
+        ASSERT_TRUE(port.IsConnected());
+        OutputFailingSleeps sleeps(LoggedOutputHandle(log.Text()), false);
+        port.SendVerbatim(block.data(), static_cast<uint32_t>(block.size()));
+        ASSERT_EQ(sleeps.CloseResult(), static_cast<MMRESULT>(MIDIERR_STILLPLAYING))
+            << "the handle did not fail under the port";
+        EXPECT_GE(sleeps.Sleeps(), 2) << "the port did not wait for the block";
+
+        EXPECT_LT(Record().size(), block.size()) << "the driver was done before the port gave up";
+        EXPECT_EQ(log.Count("WindowsMidiPort::SendVerbatim: The driver never handed back"), 1u)
+            << log.Text();
+        EXPECT_EQ(port.TakeSendFailures(), 1u);
+    }
+    // The driver plays the block to its end and marks it done, in memory
+    // that is still the block's.
+    const ULONGLONG start = GetTickCount64();
+    while (!log.Contains("MOM done message (NOT pausing)\n") &&
+           GetTickCount64() - start < kPatienceMs)
+        Sleep(50);
+    EXPECT_EQ(Record(), block);
+    EXPECT_TRUE(log.Contains("MOM done message (NOT pausing)\n"));
 }
 
 } // namespace

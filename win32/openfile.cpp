@@ -31,12 +31,23 @@ void OnInitConfirmDialog(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_CONFIRM_TEXT, ConfirmQuestion(*theUpdate).c_str());
 }
 
+// A run is going or being started, or one is offered: a file that arrives
+// now is ignored.
+bool IsBusy() {
+    return bRunThread || theUpdate != nullptr;
+}
+
 // Shows the confirmation dialog for `update`; theUpdate points at it meanwhile.
+// The window takes no files while the offer is open; once "Update Now" has
+// started the run, the run's end gives them back.
 void ConfirmUpdate(const Update& update) {
     theUpdate = &update;
+    DragAcceptFiles(mainWindow, FALSE);
     DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_CONFIRM_UPDATE), mainWindow,
                     ConfirmUpdateDlgProc, 0);
     theUpdate = nullptr;
+    if (!bRunThread)
+        DragAcceptFiles(mainWindow, TRUE);
 }
 
 } // namespace
@@ -57,7 +68,7 @@ void HandOverStartupFile(const char* commandLine, bool debugConsole) {
 }
 
 void OnFileOpen(HWND window, LPARAM lParam) {
-    if (bRunThread)
+    if (IsBusy())
         return;
     if (lParam == 1)
         StartUpdate(mainWindow, updateFileName);
@@ -81,7 +92,8 @@ void BrowseForUpdateFile(HWND window) {
 }
 
 void OnDropFiles(HWND window, HDROP drop) {
-    const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    // A drop made before the window stopped taking files still arrives.
+    const UINT count = IsBusy() ? 0 : DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
     char szNextFile[kFileNameSize];
     for (UINT i = 0; i < count; ++i) {
         if (DragQueryFileA(drop, i, szNextFile, sizeof szNextFile) > 0) {
@@ -95,6 +107,9 @@ void OnDropFiles(HWND window, HDROP drop) {
 void LoadAndConfirmUpdate(const char* filename) {
     assert(filename);
     assert(strlen(filename));
+    // "Close" ends the program: never offered during a run.
+    if (IsBusy())
+        return;
     try {
         std::ifstream file(filename, std::ios::binary);
         const Update update(file);

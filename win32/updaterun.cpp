@@ -10,13 +10,13 @@
 #include "updatethread.h"
 #include "utils.h"
 
-#include <cassert>
 #include <cstdio>
 #include <exception>
 #include <fstream>
 #include <memory>
 
 #include <mmsystem.h>
+#include <shellapi.h>
 
 namespace {
 
@@ -29,8 +29,12 @@ std::string AskForOutputPort(HWND window) {
     return ports[static_cast<size_t>(index)];
 }
 
+// Hands the run StartUpdate has claimed to its thread; without a thread the
+// run is given up.
 void StartWorker(HWND window, std::unique_ptr<UpdateRequest> request) {
-    assert(!bRunThread);
+    // Still set, unless the end of an earlier start that failed was handled
+    // while StartUpdate's port dialog or message was open: the run goes
+    // ahead all the same.
     bRunThread = true;
     printf("Creating worker thread!\n");
     DWORD threadId = 0;
@@ -38,6 +42,7 @@ void StartWorker(HWND window, std::unique_ptr<UpdateRequest> request) {
     if (!thread) {
         printf("CreateThread failed!\n");
         bRunThread = false;
+        SetRunLayout(mainWindow, false);
         return;
     }
     // The worker owns the request now; nobody waits for the thread.
@@ -52,6 +57,12 @@ void StartWorker(HWND window, std::unique_ptr<UpdateRequest> request) {
 void StartUpdate(HWND window, const char* filename) {
     if (bRunThread)
         return;
+    // The run counts from here, not only once its thread is going: the port
+    // dialog and the update's message below leave the window's messages
+    // flowing, and a file dropped or opened meanwhile must not start a run
+    // of its own. A start that fails gives the run up at once.
+    bRunThread = true;
+    DragAcceptFiles(mainWindow, FALSE);
     try {
         std::string specificPort;
         std::ifstream file(filename, std::ios::binary);
@@ -64,6 +75,8 @@ void StartUpdate(HWND window, const char* filename) {
                         MB_ICONINFORMATION);
         StartWorker(window, std::make_unique<UpdateRequest>(UpdateRequest{specificPort, filename}));
     } catch (...) {
+        bRunThread = false;
+        SetRunLayout(mainWindow, false);
         ReportRunFailure();
     }
 }

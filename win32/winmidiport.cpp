@@ -11,18 +11,80 @@ namespace {
 // How often a buffer the driver still plays is asked for again.
 constexpr uint32_t kStillPlayingPollMs = 1000;
 
+// How often an input that refuses to close is reset and asked again.
+constexpr int kInputCloseAttempts = 3;
+
+// How long past its time on a MIDI wire a sent block is waited for, once the
+// driver has refused to release it otherwise than "still playing".
+constexpr uint64_t kReturnSlackMs = 10000;
+
+// A byte's time on a MIDI wire (31250 bits per second, ten bits a byte), in
+// microseconds.
+constexpr uint64_t kWireByteMicros = 320;
+
 void PortPause(int32_t configuredMs) {
     if (uint32_t ms = PortPauseMs(configuredMs))
         SleepMs(ms);
 }
 
+// One long message while the driver may hold it: the header and a copy of the
+// bytes, which the port frees only once the driver has let go of them.
+struct SentBlock {
+    SentBlock(const uint8_t* data, uint32_t count) : bytes(data, data + count) {
+        header.lpData = reinterpret_cast<LPSTR>(bytes.data());
+        header.dwBufferLength = count;
+        header.dwFlags = 0;
+    }
+
+    std::vector<uint8_t> bytes;
+    MIDIHDR header = {};
+};
+
+// Whether the driver has handed the block back. It sets MHDR_DONE on a thread
+// of its own, so the flags are read afresh at every look.
+bool IsHandedBack(const MIDIHDR& header) {
+    const volatile DWORD* flags = &header.dwFlags;
+    return (*flags & MHDR_DONE) != 0;
+}
+
+// Waits until the driver lets go of a sent block (queued: midiOutLongMsg took
+// it); false when it never does, and the block must then be left to it.
+bool ReleaseSentBlock(HMIDIOUT midiOut, MIDIHDR& header, bool queued) {
+    // The driver may report the message done before midiOutLongMsg returns,
+    // or play it at the wire's speed long after; the header is released only
+    // once the driver lets go of it, so it is polled rather than waited for.
+    const uint64_t limitMs =
+        kReturnSlackMs + (header.dwBufferLength * kWireByteMicros + 999) / 1000;
+    uint64_t waitedMs = 0;
+    MMRESULT reported = MMSYSERR_NOERROR;
+    while (true) {
+        MMRESULT err = midiOutUnprepareHeader(midiOut, &header, sizeof header);
+        if (err == MMSYSERR_NOERROR)
+            return true;
+        if (err == MIDIERR_STILLPLAYING) {
+            LogText("%s: Still playing\n", "WindowsMidiPort::SendVerbatim");
+            SleepMs(kStillPlayingPollMs);
+            continue;
+        }
+        if (err != reported)
+            LogText("%s: Error unpreparing (%d:%s)\n", "WindowsMidiPort::SendVerbatim",
+                    static_cast<int>(err), WindowsMidiPort::GetMidiErrorText(err));
+        reported = err;
+        // Any other refusal says nothing of the block: a driver that took it
+        // holds it, and may write into it, until it marks it done.
+        if (!queued || IsHandedBack(header))
+            return true;
+        if (waitedMs >= limitMs)
+            return false;
+        SleepMs(kStillPlayingPollMs);
+        waitedMs += kStillPlayingPollMs;
+    }
+}
+
 } // namespace
 
-WindowsMidiPort::WindowsMidiPort(const PortSettings& settings) : params(settings) {
-    for (auto& buffer : inputBuffers)
-        buffer.reset(new uint8_t[kInputBufferSize]());
-    std::memset(inputHeaders, 0, sizeof inputHeaders);
-}
+WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
+    : params(settings), inputBuffers(new InputBuffers()) {}
 
 WindowsMidiPort::~WindowsMidiPort() {
     // Disconnect logs and resets even a port that never connected; the
@@ -70,26 +132,54 @@ void WindowsMidiPort::AskForPort() {
 void WindowsMidiPort::Disconnect() {
     LogText("%s\n", "WindowsMidiPort::Disconnect");
     // First, so that the buffers the reset hands back are not queued again.
-    listening = false;
+    SetListening(false);
     midiOutReset(midiOut);
-    midiOutClose(midiOut);
+    if (midiOut != nullptr) {
+        MMRESULT err = midiOutClose(midiOut);
+        if (err != MMSYSERR_NOERROR)
+            LogText("Failed to close MIDI OUT (%s).\n", GetMidiErrorText(err));
+    }
     midiOut = nullptr;
     if (midiIn != nullptr)
         CloseInput();
 }
 
+void WindowsMidiPort::SetListening(bool on) {
+    // A callback that has decided to queue a buffer again finishes doing so
+    // before this returns; from then on none decides so.
+    std::lock_guard<std::mutex> lock(inputMutex);
+    listening = on;
+}
+
 void WindowsMidiPort::CloseInput() {
-    // The reset hands every queued buffer back (the driver refuses to close
-    // while any is queued); stop ends the recording.
-    midiInReset(midiIn);
-    midiInStop(midiIn);
-    for (int i = 0; i < kInputBufferCount; ++i) {
-        MMRESULT err = midiInUnprepareHeader(midiIn, &inputHeaders[i], sizeof(MIDIHDR));
-        if (err != MMSYSERR_NOERROR)
-            LogText("Failed to unprepare MIDIHDR %u (%s).\n", static_cast<unsigned>(i),
-                    GetMidiErrorText(err));
+    // The port no longer listens, so the reset hands back every queued
+    // buffer for good (the driver refuses to close while any is queued);
+    // stop ends the recording. The input lock is not held here: the driver
+    // may call back from inside the reset and the close.
+    MMRESULT err = MMSYSERR_NOERROR;
+    for (int attempt = 1; attempt <= kInputCloseAttempts; ++attempt) {
+        midiInReset(midiIn);
+        midiInStop(midiIn);
+        for (int i = 0; i < kInputBufferCount; ++i) {
+            err = midiInUnprepareHeader(midiIn, &inputBuffers->headers[i], sizeof(MIDIHDR));
+            if (err != MMSYSERR_NOERROR)
+                LogText("Failed to unprepare MIDIHDR %u (%s).\n", static_cast<unsigned>(i),
+                        GetMidiErrorText(err));
+        }
+        err = midiInClose(midiIn);
+        if (err != MIDIERR_STILLPLAYING)
+            break;
+        LogText("MIDI IN refused to close (%s); resetting it again.\n", GetMidiErrorText(err));
     }
-    midiInClose(midiIn);
+    if (err != MMSYSERR_NOERROR) {
+        // The handle may live on with buffers queued (Wine forgets it all the
+        // same): they are left to the driver, never freed, and the next
+        // Connect gets buffers of its own.
+        LogText("Failed to close MIDI IN (%s); its input buffers are left allocated.\n",
+                GetMidiErrorText(err));
+        static_cast<void>(inputBuffers.release());
+        inputBuffers.reset(new InputBuffers());
+    }
     midiIn = nullptr;
 }
 
@@ -100,7 +190,7 @@ void WindowsMidiPort::Connect() {
     // lookup as the output and gets all its buffers queued afresh. Not
     // listening while it is reset keeps the returned buffers out of the queue.
     if (midiIn != nullptr) {
-        listening = false;
+        SetListening(false);
         CloseInput();
     }
     ListInterfaces();
@@ -116,7 +206,7 @@ void WindowsMidiPort::Connect() {
         midiOut = nullptr;
     }
 
-    listening = true;
+    SetListening(true);
 
     int inDevice = FindInputDevice(params.names);
     err = midiInOpen(&midiIn, static_cast<UINT>(inDevice),
@@ -127,9 +217,9 @@ void WindowsMidiPort::Connect() {
         // Replies arrive only into queued buffers: queue them all before
         // starting.
         for (int i = 0; i < kInputBufferCount; ++i) {
-            MIDIHDR& header = inputHeaders[i];
+            MIDIHDR& header = inputBuffers->headers[i];
             std::memset(&header, 0, sizeof header);
-            header.lpData = reinterpret_cast<LPSTR>(inputBuffers[i].get());
+            header.lpData = reinterpret_cast<LPSTR>(inputBuffers->bytes[i]);
             header.dwBufferLength = kInputBufferSize;
             header.dwFlags = 0;
             header.dwUser = reinterpret_cast<DWORD_PTR>(this);
@@ -184,11 +274,10 @@ void WindowsMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
         NoteSendFailure();
         return;
     }
-    // The driver reads the caller's bytes in place; they are not copied.
-    MIDIHDR midiHdr = {};
-    midiHdr.lpData = reinterpret_cast<LPSTR>(const_cast<uint8_t*>(data));
-    midiHdr.dwBufferLength = count;
-    midiHdr.dwFlags = 0;
+    // The driver holds the header, and may read the bytes, until it hands the
+    // block back: both are the port's own copy, which can outlive this call.
+    auto block = std::make_unique<SentBlock>(data, count);
+    MIDIHDR& midiHdr = block->header;
     MMRESULT err = midiOutPrepareHeader(midiOut, &midiHdr, sizeof midiHdr);
     if (err != MMSYSERR_NOERROR) {
         LogText("%s: Error preparing (%s)\n", "WindowsMidiPort::SendVerbatim",
@@ -197,26 +286,19 @@ void WindowsMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
         return;
     }
     err = midiOutLongMsg(midiOut, &midiHdr, sizeof midiHdr);
-    if (err != MMSYSERR_NOERROR) {
+    const bool queued = err == MMSYSERR_NOERROR;
+    if (!queued) {
         LogText("%s: Error sending (%s)\n", "WindowsMidiPort::SendVerbatim", GetMidiErrorText(err));
         NoteSendFailure();
     } else {
         PortPause(params.delay);
     }
-    // The driver may report the message done before midiOutLongMsg returns,
-    // or play it at the wire's speed long after; the header is released only
-    // once the driver lets go of it, so it is polled rather than waited for.
-    while (true) {
-        err = midiOutUnprepareHeader(midiOut, &midiHdr, sizeof midiHdr);
-        if (err == MIDIERR_STILLPLAYING) {
-            LogText("%s: Still playing\n", "WindowsMidiPort::SendVerbatim");
-            SleepMs(kStillPlayingPollMs);
-            continue;
-        }
-        if (err != MMSYSERR_NOERROR)
-            LogText("%s: Error unpreparing (%d:%s)\n", "WindowsMidiPort::SendVerbatim",
-                    static_cast<int>(err), GetMidiErrorText(err));
-        break;
+    if (!ReleaseSentBlock(midiOut, midiHdr, queued)) {
+        LogText("%s: The driver never handed back the block of %u bytes; it is left allocated.\n",
+                "WindowsMidiPort::SendVerbatim", static_cast<unsigned>(count));
+        // Deliberately never freed: the driver may still write into it.
+        static_cast<void>(block.release());
+        NoteSendFailure();
     }
     PortPause(params.unprepdelay);
 }
@@ -233,6 +315,7 @@ void WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWORD_PTR par
         LogText("MIM data message\n");
         break;
     case MIM_LONGDATA: {
+        std::lock_guard<std::mutex> lock(inputMutex);
         MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
         LogText("MIM longdata message(%u)\n", static_cast<unsigned>(header->dwBytesRecorded));
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(header->lpData);
@@ -244,10 +327,12 @@ void WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWORD_PTR par
     case MIM_ERROR:
         LogText("MIM_ERROR message\n");
         break;
-    case MIM_LONGERROR:
+    case MIM_LONGERROR: {
+        std::lock_guard<std::mutex> lock(inputMutex);
         LogText("MIM_LONGERROR message\n");
         RequeueInputBuffer(handle, reinterpret_cast<MIDIHDR*>(param1));
         break;
+    }
     case MOM_OPEN:
     case MOM_CLOSE:
     case MOM_DONE:
@@ -261,7 +346,9 @@ void WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWORD_PTR par
 
 void WindowsMidiPort::RequeueInputBuffer(HMIDIIN handle, MIDIHDR* header) {
     // A buffer that comes back empty (as after a reset), or once the port
-    // stops listening, stays out of the queue until the next Connect.
+    // stops listening, stays out of the queue until the next Connect. The
+    // input lock, held from the check through midiInAddBuffer, keeps a
+    // closing port from resetting in between.
     if (!listening || header->dwBytesRecorded == 0)
         return;
     // Its bytes are collected: a driver that hands it back unfilled (at a

@@ -11,16 +11,25 @@
 //
 // Threads: every operation runs on the owning thread, which blocks inside a
 // send while WinMM delivers input to MidiInCallback on a thread of its own.
+// The callback's decision to queue a buffer again and the queueing are one
+// step under the input lock, and closing the input ends listening under that
+// lock before it resets: no buffer is queued behind a reset. No WinMM call of
+// the owning thread is made with that lock held, since a driver may deliver
+// callbacks from inside midiInReset or midiInClose.
 // Failures are never raised: they are logged, show as a false IsConnected,
 // and each block that did not go out is counted (TakeSendFailures).
+//
+// Memory a driver may still hold is never freed: a sent block stays until the
+// driver has marked it done, and input buffers stay until the input has
+// closed. What a driver never hands back is left allocated, and logged.
 #pragma once
 
 #include "midiport.h"
 #include "portsettings.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #define WIN32_LEAN_AND_MEAN
@@ -35,7 +44,8 @@ public:
 
     // Copies the settings; allocates the input buffers. Opens nothing.
     explicit WindowsMidiPort(const PortSettings& settings);
-    // Disconnects, then frees the input buffers.
+    // Disconnects, then frees the input buffers (unless the input refused
+    // to close, see Disconnect).
     ~WindowsMidiPort() override;
 
     // The settings' ideal and max.
@@ -50,7 +60,10 @@ public:
     void AskForPort() override;
     // Stops listening, resets and closes the output, and resets, stops,
     // releases and closes the input. Input buffers handed back by the reset
-    // are still collected but are not queued again.
+    // are still collected but are not queued again. An input that refuses to
+    // close (MIDIERR_STILLPLAYING) is reset and asked again; one that still
+    // does not close is dropped, and its buffers are left allocated to the
+    // driver for good, as it may still write into them.
     void Disconnect() override;
     // Frames the block as one SysEx message when the settings' chunks flag is
     // set (see FrameSysExChunk), then sends it with SendVerbatim. Nothing is
@@ -63,11 +76,16 @@ public:
     // no reply through this port unless one is already stored.
     std::vector<uint8_t> Request(uint32_t timeoutMs, const uint8_t* request,
                                  uint32_t count) override;
-    // Sends the bytes unchanged as one long message and blocks until the
-    // driver is done with them: pauses the settings' delay after a message
-    // that went out, polls the release of the buffer once a second while the
-    // driver still plays it, then pauses the settings' unprepdelay. Connects
-    // first when the output is closed.
+    // Sends a copy of the bytes unchanged as one long message and blocks
+    // until the driver is done with it: pauses the settings' delay after a
+    // message that went out, polls the release of the buffer once a second
+    // while the driver still plays it, then pauses the settings' unprepdelay.
+    // When the driver refuses the release otherwise than "still playing", the
+    // block is kept, polled once a second, until the driver marks it done
+    // (MHDR_DONE); one that is not done by the time it would have taken on a
+    // MIDI wire and ten seconds more is left to the driver, never freed,
+    // logged and counted as not sent. Connects first when the output is
+    // closed.
     virtual void SendVerbatim(const uint8_t* data, uint32_t count);
 
     // Opens the output and the input found for the settings' names, and
@@ -75,7 +93,8 @@ public:
     void Connect();
 
     // Handles one input message (on WinMM's callback thread): collects the
-    // SysEx bytes of each returned buffer and queues it again.
+    // SysEx bytes of each returned buffer and queues it again while the port
+    // listens; all of it under the input lock.
     void MidiInCallback(HMIDIIN handle, UINT message, DWORD_PTR param1, DWORD_PTR param2);
     // The functions registered with midiInOpen and midiOutOpen; instance is
     // the port's address.
@@ -88,17 +107,28 @@ public:
     static const char* GetMidiErrorText(MMRESULT code);
 
 private:
+    // The input buffers with their headers, in one allocation that an input
+    // which will not close is left to keep.
+    struct InputBuffers {
+        MIDIHDR headers[kInputBufferCount];
+        uint8_t bytes[kInputBufferCount][kInputBufferSize];
+    };
+
     // Queues a returned input buffer again, if it carried bytes and the port
-    // still listens.
+    // still listens. Called with the input lock held.
     void RequeueInputBuffer(HMIDIIN handle, MIDIHDR* header);
-    // Resets, stops, releases the buffers of and closes the open input.
+    // Sets whether returned buffers are queued again, under the input lock.
+    void SetListening(bool on);
+    // Resets, stops, releases the buffers of and closes the open input, once
+    // the port no longer listens.
     void CloseInput();
 
     PortSettings params;
-    std::unique_ptr<uint8_t[]> inputBuffers[kInputBufferCount];
-    MIDIHDR inputHeaders[kInputBufferCount];
+    std::unique_ptr<InputBuffers> inputBuffers;
     HMIDIOUT midiOut = nullptr;
     HMIDIIN midiIn = nullptr;
-    // Written by the owning thread, read by the callback thread.
-    std::atomic<bool> listening{false};
+    // Guards listening, and is held by the callback while it handles a
+    // returned buffer.
+    std::mutex inputMutex;
+    bool listening = false;
 };

@@ -81,13 +81,13 @@ std::unique_ptr<RunningDevice> CreateDevice(const DeviceSettings& settings) {
     return device;
 }
 
+} // namespace
+
 MMRESULT ReportSetupError(const char* reason) {
     LogText("%s: the emulated device cannot be set up: %s\n", kTag, reason);
     std::fprintf(stderr, "%s: the emulated device cannot be set up: %s\n", kTag, reason);
     return MMSYSERR_ERROR;
 }
-
-} // namespace
 
 DeviceLink::DeviceLink(DeviceSim& device, InputHandler inputHandler, void* context)
     // No names: the handle that owns the link has already picked the device

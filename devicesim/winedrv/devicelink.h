@@ -58,5 +58,9 @@ void CloseDeviceLink(std::unique_ptr<DeviceLink>& link);
 // is configured to send by itself from then on.
 void ScheduleStartMessages();
 
+// Logs why the emulated device cannot be set up, to the driver's log and to
+// standard error; returns MMSYSERR_ERROR, which fails the open.
+MMRESULT ReportSetupError(const char* reason);
+
 // Installs the driver's log (see README.md) before any thread logs.
 void InstallDriverLog();

@@ -193,3 +193,9 @@ std::vector<StartMessage> ReadStartMessages() {
     }
     return messages;
 }
+
+int64_t ReadRequeueDelayMs() {
+    const char* const variable = "KESTRANE_SIM_REQUEUE_DELAY";
+    std::string delay = EnvironmentText(variable);
+    return delay.empty() ? 0 : ParseMilliseconds(delay, variable);
+}

@@ -58,3 +58,9 @@ struct StartMessage {
 
 // Throws std::invalid_argument, naming the variable, for a malformed value.
 std::vector<StartMessage> ReadStartMessages();
+
+// How long the device's input holds a buffer that the program queues again
+// from its input callback before queueing it (KESTRANE_SIM_REQUEUE_DELAY);
+// 0 queues it at once. Throws std::invalid_argument, naming the variable, for
+// a malformed value.
+int64_t ReadRequeueDelayMs();

@@ -6,16 +6,22 @@
 // between midiInStart and midiInStop or midiInReset, and only into queued
 // buffers: what finds none is lost, as on a real input. A decoy input keeps
 // the buffers it is given until it is reset, and never receives anything.
+//
+// KESTRANE_SIM_REQUEUE_DELAY makes the device's input a slow driver: a buffer
+// the program queues again from its callback (on the delivering thread) is
+// queued only that long after midiInAddBuffer is called.
 #include "devicelink.h"
 #include "driverports.h"
 
 #include "utils.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -48,6 +54,7 @@ private:
     const bool own;
     const ClientCallback client;
     std::unique_ptr<DeviceLink> link; // own input only
+    int64_t requeueDelayMs = 0;       // own input only
 
     std::mutex mutex; // guards the rest and the flags of queued headers
     std::condition_variable wake;
@@ -61,6 +68,11 @@ private:
 
 MMRESULT InputHandle::Open() {
     if (own) {
+        try {
+            requeueDelayMs = ReadRequeueDelayMs();
+        } catch (const std::invalid_argument& e) {
+            return ReportSetupError(e.what());
+        }
         DeviceLinkInfo info;
         MMRESULT result = OpenDeviceLink(&InputHandle::OnDeviceMessage, this, link, info);
         if (result != MMSYSERR_NOERROR)
@@ -99,6 +111,11 @@ MMRESULT InputHandle::Close() {
 }
 
 MMRESULT InputHandle::AddBuffer(MIDIHDR* header, DWORD_PTR size) {
+    // Held outside the lock, as a slow driver would be busy elsewhere: the
+    // input goes on being reset, stopped and closed meanwhile.
+    if (requeueDelayMs > 0 && deliverer.joinable() &&
+        deliverer.get_id() == std::this_thread::get_id())
+        std::this_thread::sleep_for(std::chrono::milliseconds(requeueDelayMs));
     std::lock_guard<std::mutex> lock(mutex);
     MMRESULT check = CheckHeaderToQueue(header, size);
     if (check != MMSYSERR_NOERROR)

@@ -262,9 +262,10 @@ bool AppSession::CanDrop() {
 #endif
 }
 
-bool AppSession::DropFiles(const std::vector<std::string>& paths) {
+bool AppSession::DropFiles(const std::vector<std::string>& paths, DropAs as) {
 #ifndef KESTRANE_XDROP_PATH
     (void)paths;
+    (void)as;
     ADD_FAILURE() << "kestrane-xdrop was not built (it needs the X11 headers: libx11-dev)";
     return false;
 #else
@@ -287,9 +288,10 @@ bool AppSession::DropFiles(const std::vector<std::string>& paths) {
         return false;
     }
     // Inside the picture, below the menu bar.
-    std::string commandLine = FormatText("kestrane-xdrop %s %ld %ld ", display,
-                                         (rect.left + rect.right) / 2, rect.top + 60) +
-                              UnixPath(done);
+    std::string commandLine =
+        FormatText("kestrane-xdrop %s%s %ld %ld ", as == DropAs::Urls ? "--urls " : "", display,
+                   (rect.left + rect.right) / 2, rect.top + 60) +
+        UnixPath(done);
     for (const std::string& path : paths)
         commandLine += " " + UnixPath(path);
     EXPECT_EQ(commandLine.find("  "), std::string::npos) << "a path Wine cannot convert";

@@ -79,10 +79,14 @@ protected:
     DWORD CloseAndWait();
     DWORD WaitForExit();
 
+    // How a drop names its files. Wine hands file names only to a window
+    // that is enabled; URLs, as a file manager's drag brings them, reach the
+    // window also while a modal box of the program has disabled it.
+    enum class DropAs { FileNames, Urls };
     // Drops files (Windows paths) onto the main window's picture, as a file
     // manager does through the X server, after moving the window into the
     // screen's top left corner; true once the drop has gone out.
-    bool DropFiles(const std::vector<std::string>& paths);
+    bool DropFiles(const std::vector<std::string>& paths, DropAs as = DropAs::FileNames);
     // Whether the dropping program (kestrane-xdrop) was built.
     static bool CanDrop();
     // Whether the main window takes dropped files now.
