@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <sstream>
 #include <vector>
@@ -163,6 +164,26 @@ TEST_F(PictureTest, AnUpdatesPictureReplacesTheWindowsPicture) {
     const std::vector<PostedMessage> posted = Take();
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_EQ(posted[0].message, WM_UPDATE_SUMMARY);
+}
+
+TEST_F(PictureTest, TheReplacedPictureIsDeletedOnTheWindowThread) {
+    HBITMAP earlier = CreateBitmap(1, 1, 1, 32, nullptr);
+    ASSERT_NE(earlier, nullptr);
+    backgroundBitmap = earlier;
+    ShowUpdateSummary(UpdateWithImage(kRedBluePng));
+    ASSERT_NE(backgroundBitmap, earlier);
+    // The window thread is told to delete the earlier picture; once it has,
+    // the handle is gone.
+    const std::vector<PostedMessage> posted = Take();
+    auto replaced = std::find_if(posted.begin(), posted.end(), [](const PostedMessage& message) {
+        return message.message == WM_PICTURE_REPLACED;
+    });
+    ASSERT_NE(replaced, posted.end());
+    EXPECT_EQ(replaced->lParam, reinterpret_cast<LPARAM>(earlier));
+    BITMAP info = {};
+    EXPECT_NE(GetObjectA(earlier, sizeof info, &info), 0);
+    OnPictureReplaced(replaced->lParam);
+    EXPECT_EQ(GetObjectA(earlier, sizeof info, &info), 0);
 }
 
 } // namespace

@@ -26,6 +26,9 @@ constexpr UINT WM_PROGRESS_TICK = WM_USER + 4;
 constexpr UINT WM_UPDATE_COMPLETED = WM_USER + 5;
 // wParam 0, lParam 1: offer the file in updateFileName (automatic pick-up).
 constexpr UINT WM_LOAD_UPDATE_FILE = WM_USER + 6;
+// lParam: the picture that an update's picture has replaced, deleted on the
+// window thread, where nothing can be drawing it any more.
+constexpr UINT WM_PICTURE_REPLACED = WM_USER + 7;
 
 // The timer that drives the indeterminate animation.
 constexpr UINT_PTR PROGRESS_TIMER_ID = 42;

@@ -8,6 +8,7 @@
 #include "mididevices.h"
 #include "openfile.h"
 #include "resource.h"
+#include "updaterun.h"
 
 #include <string>
 
@@ -221,6 +222,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_LOAD_UPDATE_FILE:
         LoadAndConfirmUpdate(updateFileName);
+        break;
+    case WM_PICTURE_REPLACED:
+        OnPictureReplaced(lParam);
         break;
     default:
         break;

@@ -101,11 +101,19 @@ void ShowUpdateSummary(const Update& update) {
     if (update.GetImage().empty())
         return;
     if (HBITMAP bitmap = BitmapFromPngBytes(update.GetImage())) {
-        // The replaced bitmap is kept: the window thread may be drawing it.
-        backgroundBitmap = bitmap;
+        // The window thread may be drawing the replaced picture just now: it
+        // deletes it itself when the message comes (kept, should the message
+        // not go out).
+        HBITMAP replaced = backgroundBitmap.exchange(bitmap);
+        if (replaced)
+            PostMessageA(mainWindow, WM_PICTURE_REPLACED, 0, reinterpret_cast<LPARAM>(replaced));
         RedrawWindow(mainWindow, nullptr, nullptr,
                      RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     }
+}
+
+void OnPictureReplaced(LPARAM lParam) {
+    DeleteObject(reinterpret_cast<HBITMAP>(lParam));
 }
 
 // The names as the device lookup reads them: a name that fills its field has

@@ -26,6 +26,8 @@ void ReportRunFailure();
 // Shows the update's product and version in the summary row, and its picture,
 // if it has one that can be converted, as the window's picture. Either thread.
 void ShowUpdateSummary(const Update& update);
+// Deletes a picture that ShowUpdateSummary replaced (WM_PICTURE_REPLACED).
+void OnPictureReplaced(LPARAM lParam);
 
 // The names of every MIDI output whose capabilities can be read, in device
 // order, excluded names included.
