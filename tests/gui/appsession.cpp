@@ -212,6 +212,13 @@ void AppSession::Press(HWND box, int id) {
         << "the box stayed after button " << id;
 }
 
+void AppSession::WaitUntilHandled() {
+    ASSERT_TRUE(SendCommand(mainWindow, ID_HELP_ABOUT));
+    HWND about = WaitForBox("About");
+    ASSERT_NE(about, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Press(about, IDOK));
+}
+
 bool AppSession::WaitForStatus(const std::string& text, DWORD timeoutMs) const {
     return WaitUntil([&] { return StatusRow() == text; }, timeoutMs);
 }

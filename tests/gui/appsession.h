@@ -71,6 +71,10 @@ protected:
     static std::string BoxText(HWND box, int id = guidriver::kMessageBoxTextId);
     // Presses a button and waits until the box has gone.
     void Press(HWND box, int id);
+    // Shows the About box and closes it again. The window handles its
+    // messages in order, so once the box has shown, everything sent or
+    // dropped to it before has been handled.
+    void WaitUntilHandled();
     // Polls until the row shows this text.
     bool WaitForStatus(const std::string& text, DWORD timeoutMs = kWindowMs) const;
 
