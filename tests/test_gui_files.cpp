@@ -108,11 +108,7 @@ TEST_F(AutoPickUpTest, RefusesDropsWhileTheOfferIsOpen) {
     HWND message = WaitForBox("Important message about update");
     ASSERT_NE(message, nullptr);
     ASSERT_NO_FATAL_FAILURE(Press(message, IDOK));
-    HWND done = WaitForBox("Kestrane", kRunMs);
-    ASSERT_NE(done, nullptr);
-    EXPECT_EQ(BoxText(done), kSuccess);
-    ASSERT_NO_FATAL_FAILURE(Press(done, IDOK));
-    EXPECT_TRUE(WaitUntil([&] { return AcceptsFiles(); }, kWindowMs));
+    ASSERT_NO_FATAL_FAILURE(FinishRun(kSuccess));
     EXPECT_EQ(CloseAndWait(), 0u);
     EXPECT_EQ(Hex(Record()), Hex(ExpectedWire(update)));
 }
@@ -282,11 +278,7 @@ TEST_F(BusyRunTest, IgnoresOpenExitAndDropsUntilItEnds) {
     ASSERT_TRUE(DropFiles({droppedPath}));
 
     ASSERT_NO_FATAL_FAILURE(Press(preparing, IDOK));
-    HWND done = WaitForBox("Kestrane", kRunMs);
-    ASSERT_NE(done, nullptr);
-    EXPECT_EQ(BoxText(done), kSuccess);
-    ASSERT_NO_FATAL_FAILURE(Press(done, IDOK));
-    EXPECT_TRUE(WaitUntil([&] { return AcceptsFiles(); }, kWindowMs));
+    ASSERT_NO_FATAL_FAILURE(FinishRun(kSuccess));
     // The drop made during the run was not kept for later: About again
     // shows that every earlier message has been handled.
     ASSERT_TRUE(SendCommand(Main(), ID_HELP_ABOUT));
@@ -301,7 +293,7 @@ TEST_F(BusyRunTest, IgnoresOpenExitAndDropsUntilItEnds) {
     ASSERT_NE(message, nullptr);
     EXPECT_EQ(BoxText(message), std::string(kMessage) + kClickToStart);
     ASSERT_NO_FATAL_FAILURE(Press(message, IDOK));
-    done = WaitForBox("Kestrane", kRunMs);
+    HWND done = WaitForBox("Kestrane", kRunMs);
     ASSERT_NE(done, nullptr);
     EXPECT_EQ(BoxText(done), kSuccess);
     ASSERT_NO_FATAL_FAILURE(Press(done, IDOK));
@@ -349,11 +341,7 @@ TEST_F(BusyRunTest, RefusesDropsAndOpenWhileTheUpdatesMessageIsOpen) {
     EXPECT_EQ(WindowHeight(), compactHeight);
 
     ASSERT_NO_FATAL_FAILURE(Press(message, IDOK));
-    HWND done = WaitForBox("Kestrane", kRunMs);
-    ASSERT_NE(done, nullptr);
-    EXPECT_EQ(BoxText(done), kSuccess);
-    ASSERT_NO_FATAL_FAILURE(Press(done, IDOK));
-    EXPECT_TRUE(WaitUntil([&] { return AcceptsFiles(); }, kWindowMs));
+    ASSERT_NO_FATAL_FAILURE(FinishRun(kSuccess));
     EXPECT_TRUE(app.IsRunning());
     EXPECT_EQ(CloseAndWait(), 0u);
     EXPECT_EQ(Hex(Record()), Hex(ExpectedWire(first)));

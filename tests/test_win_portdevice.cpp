@@ -229,6 +229,17 @@ private:
     DWORD holdAtReset = 0;
 };
 
+// After a Disconnect: the input closed once, no buffer was queued again after
+// the port stopped listening, and nothing failed.
+void ExpectClosedCleanly(ReplyWatch& log, const std::string& label) {
+    const std::string text = log.Text();
+    EXPECT_EQ(log.Count("MIM close message\n"), 1u) << label << ":\n" << text;
+    EXPECT_EQ(text.find("Error recycling buffer"), std::string::npos)
+        << label << ": a buffer was queued after the port stopped listening:\n"
+        << text;
+    EXPECT_EQ(text.find("Failed to"), std::string::npos) << label << ":\n" << text;
+}
+
 // The port's output handle, as its Connect logs it.
 HMIDIOUT LoggedOutputHandle(const std::string& log) {
     const std::string mark = "  opened handles are ";
@@ -674,12 +685,7 @@ TEST_F(WinePortTest, ReplyQueuedAgainDuringDisconnectIsTakenBackBeforeTheClose) 
         log.HoldAtNextReset(2 * requeueDelayMs);
         port.Disconnect();
 
-        const std::string text = log.Text();
-        EXPECT_EQ(log.Count("MIM close message\n"), 1u) << "round " << round << ":\n" << text;
-        EXPECT_EQ(text.find("Error recycling buffer"), std::string::npos)
-            << "round " << round << ": a buffer was queued after the port stopped listening:\n"
-            << text;
-        EXPECT_EQ(text.find("Failed to"), std::string::npos) << "round " << round << ":\n" << text;
+        ExpectClosedCleanly(log, "round " + std::to_string(round));
         EXPECT_EQ(port.TakeSysEx(), hello) << "round " << round;
     }
 }
@@ -703,12 +709,7 @@ TEST_F(WinePortTest, DisconnectAtAnyMomentOfTheInputClosesIt) {
         Sleep(wait);
         port.Disconnect();
 
-        const std::string text = log.Text();
-        EXPECT_EQ(log.Count("MIM close message\n"), 1u) << "wait " << wait << ":\n" << text;
-        EXPECT_EQ(text.find("Error recycling buffer"), std::string::npos)
-            << "wait " << wait << ":\n"
-            << text;
-        EXPECT_EQ(text.find("Failed to"), std::string::npos) << "wait " << wait << ":\n" << text;
+        ExpectClosedCleanly(log, "wait " + std::to_string(wait));
         const std::vector<uint8_t> taken = port.TakeSysEx();
         EXPECT_TRUE(taken.empty() || IsReplyAfterCutReplies(taken, reply))
             << "wait " << wait << ": " << Hex(taken);

@@ -212,6 +212,14 @@ void AppSession::Press(HWND box, int id) {
         << "the box stayed after button " << id;
 }
 
+void AppSession::FinishRun(const std::string& outcome) {
+    HWND done = WaitForBox("Kestrane", kRunMs);
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(BoxText(done), outcome);
+    ASSERT_NO_FATAL_FAILURE(Press(done, IDOK));
+    EXPECT_TRUE(WaitUntil([&] { return AcceptsFiles(); }, kWindowMs));
+}
+
 void AppSession::WaitUntilHandled() {
     ASSERT_TRUE(SendCommand(mainWindow, ID_HELP_ABOUT));
     HWND about = WaitForBox("About");

@@ -71,6 +71,9 @@ protected:
     static std::string BoxText(HWND box, int id = guidriver::kMessageBoxTextId);
     // Presses a button and waits until the box has gone.
     void Press(HWND box, int id);
+    // Waits for the box that ends a run, checks its text, closes it and waits
+    // until the window takes files again.
+    void FinishRun(const std::string& outcome);
     // Shows the About box and closes it again. The window handles its
     // messages in order, so once the box has shown, everything sent or
     // dropped to it before has been handled.
