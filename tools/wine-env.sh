@@ -29,6 +29,16 @@
 # left running by an earlier run.
 set -euo pipefail
 
+# Wine 8 maps the shared user data at a fixed address in every process and
+# cannot start a program ("failed to map the shared user data: c0000018")
+# when the kernel's address randomisation has put something else there: now
+# and then, at random, a test program died before its first line. So every
+# Wine program started from here runs without address randomisation, which
+# all the programs it starts inherit.
+if [ $((0x$(cat /proc/self/personality) & 0x40000)) -eq 0 ]; then
+  exec setarch "$(uname -m)" --addr-no-randomize bash "$0" "$@"
+fi
+
 usage() {
   echo "usage: $0 [--display XVFB_STATE] start|stop PREFIX | $0 [--display XVFB_STATE] run PREFIX PROGRAM [ARGUMENTS...]" >&2
   exit 64

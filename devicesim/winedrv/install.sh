@@ -15,6 +15,16 @@
 # their end would wait for the server to exit.
 set -euo pipefail
 
+# Wine 8 maps the shared user data at a fixed address in every process and
+# cannot start a program ("failed to map the shared user data: c0000018")
+# when the kernel's address randomisation has put something else there: now
+# and then, at random, a test program died before its first line. So every
+# Wine program started here runs without address randomisation, which
+# all the programs it starts inherit.
+if [ $((0x$(cat /proc/self/personality) & 0x40000)) -eq 0 ]; then
+  exec setarch "$(uname -m)" --addr-no-randomize bash "$0" "$@"
+fi
+
 if [ $# -ne 2 ]; then
   echo "usage: $0 PREFIX DRVPATH" >&2
   exit 64
