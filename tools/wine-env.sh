@@ -111,9 +111,14 @@ keep_desktop() {
   rm -f "$mark"
   setsid bash -c 'wineserver -w | wine cmd.exe /c "rundll32.exe user32.dll,GetDesktopWindow & type nul >C:\kestrane-desktop-kept & pause"' \
     </dev/null >/dev/null 2>&1 9>&- &
+  local keeper=$!
   # Seconds on an idle machine; a loaded one gets two minutes.
   for _ in $(seq 1200); do
     [ -e "$mark" ] && return 0
+    if ! kill -0 "$keeper" 2>/dev/null; then
+      echo "wine-env: the program that keeps the desktop of $prefix ended before the desktop came up" >&2
+      exit 1
+    fi
     sleep 0.1
   done
   echo "wine-env: the desktop of $prefix did not come up within two minutes" >&2
