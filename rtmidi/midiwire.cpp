@@ -1,5 +1,6 @@
 #include "midiwire.h"
 
+#include <algorithm>
 #include <cassert>
 
 uint32_t WireTimeMs(uint64_t byteCount) {
@@ -7,23 +8,34 @@ uint32_t WireTimeMs(uint64_t byteCount) {
     return static_cast<uint32_t>((bitMs + kMidiBitsPerSecond - 1) / kMidiBitsPerSecond);
 }
 
-std::vector<MessagePiece> SplitMessage(const uint8_t* data, size_t count, size_t maxPiece) {
-    assert(maxPiece > 0);
+namespace {
+
+// The end of the message, or of the run of bytes outside messages, that
+// begins at `start`.
+size_t MessageEnd(const uint8_t* data, size_t count, size_t start) {
+    const bool message = data[start] == 0xF0;
+    for (size_t at = start + 1; at < count; ++at) {
+        if (data[at] == 0xF0)
+            return at;
+        if (message && data[at] == 0xF7)
+            return at + 1;
+    }
+    return count;
+}
+
+} // namespace
+
+std::vector<MessagePiece> SplitIntoEvents(const uint8_t* data, size_t count, size_t maxEvent) {
+    assert(maxEvent > 0);
     std::vector<MessagePiece> pieces;
     size_t start = 0;
     while (start < count) {
-        size_t end = count - start <= maxPiece ? count : start + maxPiece;
-        if (end < count) {
-            // The latest cut within reach after which the piece does not end
-            // with 0xF7 and the next does not start with 0xF0.
-            size_t cut = end;
-            while (cut > start && (data[cut - 1] == 0xF7 || data[cut] == 0xF0))
-                --cut;
-            if (cut > start)
-                end = cut;
+        const size_t messageEnd = MessageEnd(data, count, start);
+        while (start < messageEnd) {
+            const size_t end = start + std::min(maxEvent, messageEnd - start);
+            pieces.push_back({start, end});
+            start = end;
         }
-        pieces.push_back({start, end});
-        start = end;
     }
     return pieces;
 }

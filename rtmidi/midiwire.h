@@ -1,7 +1,7 @@
 // The timing and the cutting of what a port hands to a MIDI system that
 // passes messages, not bytes (RtMidi over ALSA, JACK or CoreMIDI): how long a
-// block takes on a real MIDI cable, and how a block too big for one message
-// goes out in pieces.
+// block takes on a real MIDI cable, and how a block is cut into the events
+// that such a system carries, one message each.
 #pragma once
 
 #include <cstddef>
@@ -21,20 +21,22 @@ uint32_t WireTimeMs(uint64_t byteCount);
 // message of 16380 bytes or more without a word.
 constexpr size_t kMaxMidiMessage = 16379;
 
-// Half-open byte ranges [start, end) of a block, in order, together the
-// whole block.
+// A half-open byte range [start, end) of a block.
 struct MessagePiece {
     size_t start;
     size_t end;
 };
 
-// Cuts a block into pieces of at most maxPiece bytes (the whole block when it
-// fits). Receivers that take each event of a MIDI system as a message (RtMidi
-// itself among them) end a SysEx message at an event whose last byte is 0xF7
-// and start one at an event whose first byte is 0xF0; so a cut is placed,
-// where the size allows, where neither happens: no piece but the last ends
-// with 0xF7 and none but the first starts with 0xF0. Then such a receiver
-// joins the pieces into the one message that was sent. Where no such place
-// is within reach, the piece is cut at maxPiece bytes.
-std::vector<MessagePiece> SplitMessage(const uint8_t* data, size_t count,
-                                       size_t maxPiece = kMaxMidiMessage);
+// Cuts a block into the events that go out one by one: each event is one
+// message, as a MIDI system such as JACK requires (an event is one message
+// there, and a receiver may read no more than the first one of an event).
+// A message runs from an 0xF0 to the next 0xF7; one without an 0xF7 ends
+// before the next 0xF0 or with the block. The bytes between messages (data
+// not framed as SysEx) go out apart from them, up to the next 0xF0. A message
+// longer than maxEvent goes out as events of maxEvent bytes and a rest;
+// receivers that take each event as a message (RtMidi itself among them)
+// join its pieces again, since none but the first starts with 0xF0 and none
+// but the last ends with 0xF7. A longer run of bytes outside messages is cut
+// the same way. The pieces cover the block in order.
+std::vector<MessagePiece> SplitIntoEvents(const uint8_t* data, size_t count,
+                                          size_t maxEvent = kMaxMidiMessage);

@@ -227,7 +227,7 @@ void RtMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
         NoteSendFailure();
         return;
     }
-    const std::vector<MessagePiece> pieces = SplitMessage(data, count);
+    const std::vector<MessagePiece> pieces = SplitIntoEvents(data, count);
     if (pieces.size() > 1)
         LogText("%s: %u bytes in %u pieces\n", "RtMidiPort::SendVerbatim",
                 static_cast<unsigned>(count), static_cast<unsigned>(pieces.size()));

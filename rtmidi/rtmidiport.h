@@ -59,9 +59,10 @@ public:
                                  uint32_t count) override;
     // Sends the bytes unchanged, connecting first when the output is closed,
     // and blocks for their time on the cable, then for the settings' delay
-    // (after a block that went out) and unprepdelay. A block too big for one
-    // RtMidi message goes out in pieces (SplitMessage), each paced by its
-    // own time on the cable.
+    // (after a block that went out) and unprepdelay. Each message of the
+    // block goes to RtMidi on its own, as one event of the MIDI system, and
+    // one too big for one RtMidi message in pieces (SplitIntoEvents); each
+    // leaves only once the bytes before it have had their time on the cable.
     void SendVerbatim(const uint8_t* data, uint32_t count);
 
     // Opens the output and the input found for the settings' names; the

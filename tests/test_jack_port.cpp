@@ -1,7 +1,8 @@
 // The RtMidi port in this process against the emulated device behind
 // virtual ports on a JACK server: a block too big for one RtMidi message
 // arrives whole, Request really asks, and a device that vanishes shows as
-// not connected until it is back.
+// not connected until it is back. And against jack_midi_dump: every JACK
+// event the port writes holds one message.
 //
 // CTest starts the JACK server (tools/jack-env.sh, the dummy back end) and
 // names it in JACK_DEFAULT_SERVER; without it the tests are skipped.
@@ -15,14 +16,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <numeric>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -156,6 +168,202 @@ TEST_F(JackPortTest, VanishedDeviceIsNotConnectedUntilItIsBack) {
     EXPECT_EQ(port.TakeSendFailures(), 0u);
     ASSERT_TRUE(Eventually([&device] { return device.GetExpectedPortion() == 2; }));
     EXPECT_TRUE(device.GetPortionReports()[1].matched);
+}
+
+// jack_midi_dump as a JACK client of its own named `clientName`, with the
+// port "clientName:input". It prints every event it receives as one line,
+// "   0: f0 01 02 f7": the event's time in its period, then its bytes in hex,
+// for some messages followed by a description; events over 4096 bytes it
+// skips (with a word on standard error). Its output goes to files. It is
+// stopped when the object goes, also when a test fails, and killed with this
+// process if that dies first.
+class MidiDump {
+public:
+    MidiDump(const std::string& clientName, const std::string& outPath,
+             const std::string& errPath) {
+        // Everything the child needs is made before the fork: between fork
+        // and exec only calls that are safe there.
+        const std::vector<std::string> args = {KESTRANE_JACK_MIDI_DUMP_PATH, clientName};
+        std::vector<std::string> env;
+        for (char** entry = environ; *entry != nullptr; ++entry)
+            env.emplace_back(*entry);
+        env.emplace_back("JACK_NO_START_SERVER=1"); // the tests' server or none
+        std::vector<char*> argv = Pointers(args);
+        std::vector<char*> envp = Pointers(env);
+        const pid_t parent = getpid();
+        pid = fork();
+        if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent)
+                _exit(127);
+            const int in = open("/dev/null", O_RDONLY);
+            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+                dup2(err, 2) < 0)
+                _exit(127);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+    }
+    ~MidiDump() { Stop(); }
+    MidiDump(const MidiDump&) = delete;
+    MidiDump& operator=(const MidiDump&) = delete;
+
+    bool Started() const { return pid > 0; }
+    bool Running() { return Started() && !reaped && !Reap(); }
+
+    // Asks it to end (SIGTERM; it ends within a second or so), kills it when
+    // it has not ended within the limit, and reaps it.
+    void Stop() {
+        if (!Running())
+            return;
+        kill(pid, SIGTERM);
+        if (!Eventually([this] { return Reap(); })) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            reaped = true;
+        }
+    }
+
+private:
+    static std::vector<char*> Pointers(const std::vector<std::string>& strings) {
+        std::vector<char*> pointers(strings.size() + 1, nullptr);
+        std::transform(strings.begin(), strings.end(), pointers.begin(),
+                       [](const std::string& text) { return const_cast<char*>(text.c_str()); });
+        return pointers;
+    }
+
+    // True once the process has ended (and is reaped).
+    bool Reap() {
+        if (!reaped && waitpid(pid, nullptr, WNOHANG) != 0)
+            reaped = true;
+        return reaped;
+    }
+
+    pid_t pid = -1;
+    bool reaped = false;
+};
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The events in jack_midi_dump's output, one a line: the hex bytes after the
+// colon, up to the first word that is not a byte (a description). A line of
+// any other form gives an empty event, which no test expects.
+std::vector<std::vector<uint8_t>> DumpedEvents(const std::string& output) {
+    std::vector<std::vector<uint8_t>> events;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t colon = line.find(':');
+        std::vector<uint8_t> event;
+        if (colon != std::string::npos) {
+            std::istringstream words(line.substr(colon + 1));
+            std::string word;
+            while (words >> word && word.size() == 2 &&
+                   std::isxdigit(static_cast<unsigned char>(word[0])) &&
+                   std::isxdigit(static_cast<unsigned char>(word[1])))
+                event.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
+        }
+        events.push_back(event);
+    }
+    return events;
+}
+
+// One line an event: its size, first and last byte.
+std::string Describe(const std::vector<std::vector<uint8_t>>& events) {
+    std::ostringstream text;
+    text << std::hex;
+    for (const std::vector<uint8_t>& event : events) {
+        text << std::dec << event.size() << " bytes" << std::hex;
+        if (!event.empty())
+            text << " " << int{event.front()} << ".." << int{event.back()};
+        text << "\n";
+    }
+    return text.str();
+}
+
+size_t ByteCount(const std::vector<std::vector<uint8_t>>& events) {
+    return std::accumulate(
+        events.begin(), events.end(), size_t{0},
+        [](size_t count, const std::vector<uint8_t>& event) { return count + event.size(); });
+}
+
+class JackPortEventTest : public JackPortTest {
+protected:
+    void SetUp() override {
+        JackPortTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        if (std::string(KESTRANE_JACK_MIDI_DUMP_PATH).empty() ||
+            access(KESTRANE_JACK_MIDI_DUMP_PATH, X_OK) != 0)
+            GTEST_SKIP() << "needs jack_midi_dump (Debian: jackd2), not found ('"
+                         << KESTRANE_JACK_MIDI_DUMP_PATH << "')";
+        folder = std::filesystem::temp_directory_path() /
+                 ("kestrane-jack-events-" + std::to_string(static_cast<long>(getpid())));
+        std::filesystem::create_directories(folder);
+        dumpName = "Event Dump " + std::to_string(static_cast<long>(getpid()));
+        settings.names = {dumpName};
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        if (!folder.empty())
+            std::filesystem::remove_all(folder, ignored);
+    }
+
+    std::filesystem::path folder;
+    std::string dumpName;
+};
+
+TEST_F(JackPortEventTest, EveryEventHoldsOneMessage) {
+    // One chunk, as the sender hands it over without the chunks flag: several
+    // messages of different sizes (an empty one among them) and a run of
+    // bytes outside any message. Each is one JACK event. (jack_midi_dump
+    // skips events over 4096 bytes, so a message too big for one RtMidi
+    // message is left to BlockTooBigForOneMessageArrivesWhole.)
+    const std::vector<std::vector<uint8_t>> messages = {
+        Message(0x11, 600),  Message(0x12, 2), {0x41, 0x42, 0x43},
+        Message(0x13, 1500), Message(0x14, 9), Message(0x15, 9),
+    };
+    std::vector<uint8_t> chunk;
+    for (const std::vector<uint8_t>& message : messages)
+        chunk.insert(chunk.end(), message.begin(), message.end());
+
+    const std::filesystem::path out = folder / "dump.out";
+    const std::filesystem::path err = folder / "dump.err";
+    MidiDump dump(dumpName, out.string(), err.string());
+    ASSERT_TRUE(dump.Started());
+    RtMidiPort port(settings, MidiSystem::Jack);
+    // The port finds jack_midi_dump's input by its name once it is there.
+    ASSERT_TRUE(Eventually([&] { return !dump.Running() || port.IsConnected(); }));
+    ASSERT_TRUE(dump.Running()) << "jack_midi_dump ended:\n" << ReadFile(err);
+    port.SendVerbatim(chunk.data(), static_cast<uint32_t>(chunk.size()));
+    EXPECT_EQ(port.TakeSendFailures(), 0u);
+    EXPECT_TRUE(Eventually([&] { return ByteCount(DumpedEvents(ReadFile(out))) >= chunk.size(); }))
+        << Describe(DumpedEvents(ReadFile(out))) << ReadFile(err);
+    dump.Stop();
+
+    const std::vector<std::vector<uint8_t>> events = DumpedEvents(ReadFile(out));
+    const std::string shown = Describe(events);
+    std::vector<uint8_t> wire;
+    for (const std::vector<uint8_t>& event : events) {
+        wire.insert(wire.end(), event.begin(), event.end());
+        // A message, its only 0xF0 first and its only 0xF7 last, or bytes
+        // outside any message, with neither.
+        const auto f0 = std::count(event.begin(), event.end(), 0xF0);
+        const auto f7 = std::count(event.begin(), event.end(), 0xF7);
+        const bool message =
+            !event.empty() && event.front() == 0xF0 && event.back() == 0xF7 && f0 == 1 && f7 == 1;
+        EXPECT_TRUE(message || (!event.empty() && f0 == 0 && f7 == 0)) << shown;
+    }
+    EXPECT_TRUE(wire == chunk) << wire.size() << " bytes arrived of " << chunk.size() << ":\n"
+                               << shown;
+    // With the same bytes, the same sizes make the same events.
+    EXPECT_EQ(shown, Describe(messages));
+    EXPECT_EQ(ReadFile(err), "");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The RtMidi port's pure rules for the wire: a block's time on a MIDI cable,
-// and the pieces of a block too big for one RtMidi message.
+// and the events a block is cut into: one message each, and a message too
+// big for one RtMidi message in pieces.
 #include "midiwire.h"
 
 #include <gtest/gtest.h>
@@ -26,8 +27,8 @@ TEST(RtMidiWireTest, TimeOnTheCableIsTenBitsAByteAt31250BaudRoundedUp) {
         EXPECT_EQ(WireTimeMs(c.bytes), c.ms) << c.bytes << " bytes";
 }
 
-std::vector<std::vector<uint8_t>> Pieces(const std::vector<uint8_t>& block, size_t maxPiece) {
-    const std::vector<MessagePiece> cuts = SplitMessage(block.data(), block.size(), maxPiece);
+std::vector<std::vector<uint8_t>> Pieces(const std::vector<uint8_t>& block, size_t maxEvent) {
+    const std::vector<MessagePiece> cuts = SplitIntoEvents(block.data(), block.size(), maxEvent);
     std::vector<std::vector<uint8_t>> pieces(cuts.size());
     std::transform(cuts.begin(), cuts.end(), pieces.begin(), [&block](const MessagePiece& piece) {
         return std::vector<uint8_t>(block.begin() + static_cast<long>(piece.start),
@@ -36,79 +37,144 @@ std::vector<std::vector<uint8_t>> Pieces(const std::vector<uint8_t>& block, size
     return pieces;
 }
 
-TEST(RtMidiWireTest, BlocksThatFitStayWhole) {
-    EXPECT_TRUE(SplitMessage(nullptr, 0).empty());
-    std::vector<uint8_t> block(kMaxMidiMessage, 0x11);
-    block.front() = 0xF0;
-    block.back() = 0xF7;
-    EXPECT_EQ(Pieces(block, kMaxMidiMessage), std::vector<std::vector<uint8_t>>{block});
+std::vector<uint8_t> Message(uint8_t fill, size_t size) {
+    std::vector<uint8_t> message(size, fill);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    return message;
 }
 
-TEST(RtMidiWireTest, LargerBlocksGoOutInPiecesOfTheLargestSizeRtMidiPasses) {
-    // One byte over the limit: the framed message of 16380 bytes.
-    std::vector<uint8_t> block(kMaxMidiMessage + 1, 0x22);
-    block.front() = 0xF0;
-    block.back() = 0xF7;
-    const std::vector<MessagePiece> pieces = SplitMessage(block.data(), block.size());
-    ASSERT_EQ(pieces.size(), 2u);
-    EXPECT_EQ(pieces[0].end - pieces[0].start, kMaxMidiMessage);
-    EXPECT_EQ(pieces[1].start, kMaxMidiMessage);
-    EXPECT_EQ(pieces[1].end, block.size());
+// For every byte of a block, the number of the message or of the run of
+// bytes outside messages it belongs to, counted by walking the block byte
+// by byte: an 0xF0 always begins a message, an 0xF7 in a message ends it,
+// and the byte after the end of a message begins something new.
+std::vector<int> Sections(const std::vector<uint8_t>& block) {
+    std::vector<int> sections;
+    int section = -1;
+    bool inMessage = false;
+    bool ended = true;
+    for (uint8_t byte : block) {
+        if (byte == 0xF0 || ended) {
+            ++section;
+            inMessage = byte == 0xF0;
+        }
+        ended = inMessage && byte == 0xF7;
+        sections.push_back(section);
+    }
+    return sections;
 }
 
-TEST(RtMidiWireTest, CutsAvoidEndingOnF7AndStartingOnF0) {
+TEST(RtMidiWireTest, MessagesThatFitAreOneEventEach) {
+    EXPECT_TRUE(SplitIntoEvents(nullptr, 0).empty());
+    const std::vector<uint8_t> largest = Message(0x11, kMaxMidiMessage);
+    EXPECT_EQ(Pieces(largest, kMaxMidiMessage), std::vector<std::vector<uint8_t>>{largest});
+}
+
+TEST(RtMidiWireTest, EachMessageAndEachRunOutsideMessagesIsAnEventOfItsOwn) {
     struct Case {
+        const char* what;
         std::vector<uint8_t> block;
-        size_t maxPiece;
+        size_t maxEvent;
         std::vector<std::vector<uint8_t>> pieces;
     };
     const Case cases[] = {
-        // The cut at 4 would end the first piece on F7 and start the next
-        // on F0: it moves back by one.
-        {{0xF0, 0x01, 0x02, 0xF7, 0xF0, 0x03, 0xF7},
-         4,
-         {{0xF0, 0x01, 0x02}, {0xF7, 0xF0, 0x03, 0xF7}}},
-        // Only the next piece's F0 is in the way.
-        {{0xF0, 0x01, 0x02, 0xF0, 0x03, 0xF7}, 3, {{0xF0, 0x01}, {0x02, 0xF0, 0x03}, {0xF7}}},
-        // Nowhere to cut but at the limit: the piece keeps its full size.
-        {{0xF7, 0xF7, 0xF7, 0xF7, 0xF7}, 2, {{0xF7, 0xF7}, {0xF7, 0xF7}, {0xF7}}},
-        {{0x01, 0x02, 0x03, 0x04, 0x05}, 2, {{0x01, 0x02}, {0x03, 0x04}, {0x05}}},
+        {"messages back to back",
+         {0xF0, 0x01, 0xF7, 0xF0, 0xF7, 0xF0, 0x02, 0x03, 0xF7},
+         100,
+         {{0xF0, 0x01, 0xF7}, {0xF0, 0xF7}, {0xF0, 0x02, 0x03, 0xF7}}},
+        {"bytes before, between and after messages",
+         {0x41, 0x42, 0xF0, 0x01, 0xF7, 0x00, 0xF0, 0x7F, 0xF7, 0x41},
+         100,
+         {{0x41, 0x42}, {0xF0, 0x01, 0xF7}, {0x00}, {0xF0, 0x7F, 0xF7}, {0x41}}},
+        {"an 0xF7 outside a message stays in its run",
+         {0x41, 0xF7, 0x42, 0xF0, 0x01, 0xF7, 0xF7},
+         100,
+         {{0x41, 0xF7, 0x42}, {0xF0, 0x01, 0xF7}, {0xF7}}},
+        {"a message without its 0xF7 ends at the next 0xF0",
+         {0xF0, 0x01, 0x02, 0xF0, 0x03, 0xF7, 0xF0, 0xF0},
+         100,
+         {{0xF0, 0x01, 0x02}, {0xF0, 0x03, 0xF7}, {0xF0}, {0xF0}}},
+        {"or with the block", {0xF7, 0xF0, 0x01, 0x02}, 100, {{0xF7}, {0xF0, 0x01, 0x02}}},
+        {"a message that just fits",
+         {0xF0, 0x01, 0xF7, 0xF0, 0x02, 0xF7},
+         3,
+         {{0xF0, 0x01, 0xF7}, {0xF0, 0x02, 0xF7}}},
+        {"a longer message in pieces, the next one whole",
+         {0xF0, 0x01, 0x02, 0x03, 0x04, 0xF7, 0xF0, 0x05, 0xF7},
+         3,
+         {{0xF0, 0x01, 0x02}, {0x03, 0x04, 0xF7}, {0xF0, 0x05, 0xF7}}},
+        {"a message one byte over",
+         {0x41, 0xF0, 0x01, 0x02, 0xF7},
+         3,
+         {{0x41}, {0xF0, 0x01, 0x02}, {0xF7}}},
+        {"a long run in pieces",
+         {0x01, 0x02, 0x03, 0x04, 0x05, 0xF0, 0xF7},
+         2,
+         {{0x01, 0x02}, {0x03, 0x04}, {0x05}, {0xF0, 0xF7}}},
+        {"one byte an event", {0xF0, 0x01, 0xF7, 0x02}, 1, {{0xF0}, {0x01}, {0xF7}, {0x02}}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Pieces(c.block, c.maxPiece), c.pieces);
+        EXPECT_EQ(Pieces(c.block, c.maxEvent), c.pieces) << c.what;
 }
 
-TEST(RtMidiWireTest, PiecesCoverTheBlockInOrderAndKeepTheCutRuleWhereTheyCan) {
+TEST(RtMidiWireTest, MessagesTooBigForOneRtMidiMessageGoOutInPiecesOfTheLargestSize) {
+    // The framed message of 16380 bytes, then a chunk of messages of which
+    // one is over the limit and one just fits.
+    struct Case {
+        std::vector<std::vector<uint8_t>> messages;
+        std::vector<size_t> sizes;
+    };
+    const Case cases[] = {
+        {{Message(0x22, kMaxMidiMessage + 1)}, {kMaxMidiMessage, 1}},
+        {{Message(0x01, 100), Message(0x02, 2 * kMaxMidiMessage + 10),
+          Message(0x03, kMaxMidiMessage)},
+         {100, kMaxMidiMessage, kMaxMidiMessage, 10, kMaxMidiMessage}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> block;
+        for (const std::vector<uint8_t>& message : c.messages)
+            block.insert(block.end(), message.begin(), message.end());
+        const std::vector<MessagePiece> pieces = SplitIntoEvents(block.data(), block.size());
+        std::vector<size_t> sizes;
+        size_t next = 0;
+        for (const MessagePiece& piece : pieces) {
+            EXPECT_EQ(piece.start, next);
+            sizes.push_back(piece.end - piece.start);
+            next = piece.end;
+        }
+        EXPECT_EQ(sizes, c.sizes) << block.size() << " bytes";
+        EXPECT_EQ(next, block.size());
+    }
+}
+
+TEST(RtMidiWireTest, EventsCoverTheBlockInOrderAndNoneCrossesAMessage) {
     std::mt19937 random(20240607);
     const uint8_t alphabet[] = {0xF0, 0xF7, 0x00, 0x41, 0x7F};
-    for (int round = 0; round < 500; ++round) {
+    for (int round = 0; round < 2000; ++round) {
         std::vector<uint8_t> block(1 + random() % 200);
         std::generate(block.begin(), block.end(),
                       [&random, &alphabet] { return alphabet[random() % sizeof alphabet]; });
-        const size_t maxPiece = 1 + random() % 20;
-        const std::vector<MessagePiece> pieces = SplitMessage(block.data(), block.size(), maxPiece);
+        const size_t maxEvent = 1 + random() % 20;
+        const std::vector<int> sections = Sections(block);
+        const std::vector<MessagePiece> pieces =
+            SplitIntoEvents(block.data(), block.size(), maxEvent);
         size_t next = 0;
-        for (size_t index = 0; index < pieces.size(); ++index) {
-            const MessagePiece& piece = pieces[index];
-            ASSERT_EQ(piece.start, next);
-            ASSERT_GT(piece.end, piece.start);
-            ASSERT_LE(piece.end - piece.start, maxPiece);
+        for (const MessagePiece& piece : pieces) {
+            ASSERT_EQ(piece.start, next) << "round " << round;
+            ASSERT_GT(piece.end, piece.start) << "round " << round;
+            ASSERT_LE(piece.end, block.size()) << "round " << round;
+            EXPECT_LE(piece.end - piece.start, maxEvent) << "round " << round;
+            // Within one message or run.
+            EXPECT_EQ(sections[piece.start], sections[piece.end - 1]) << "round " << round;
+            // A piece ends with its message or run, or is as big as allowed:
+            // so a message that fits is one piece, and a longer one is cut
+            // only where it must be.
+            const bool sectionEnds =
+                piece.end == block.size() || sections[piece.end] != sections[piece.end - 1];
+            EXPECT_TRUE(sectionEnds || piece.end - piece.start == maxEvent) << "round " << round;
             next = piece.end;
-            if (index + 1 == pieces.size())
-                continue;
-            const bool clean = block[piece.end - 1] != 0xF7 && block[piece.end] != 0xF0;
-            // A cut against the rule is taken only at the limit, where no
-            // cut within reach keeps it.
-            bool cleanWithinReach = false;
-            for (size_t cut = piece.start + 1; cut <= piece.start + maxPiece; ++cut)
-                cleanWithinReach =
-                    cleanWithinReach || (block[cut - 1] != 0xF7 && block[cut] != 0xF0);
-            if (!clean) {
-                EXPECT_FALSE(cleanWithinReach) << "round " << round;
-                EXPECT_EQ(piece.end - piece.start, maxPiece) << "round " << round;
-            }
         }
-        EXPECT_EQ(next, block.size());
+        EXPECT_EQ(next, block.size()) << "round " << round;
     }
 }
 
