@@ -112,18 +112,32 @@ const char* const kSimDetails =
     "Virtual Device\" unless --sim-name says otherwise), until it is stopped\n"
     "with Ctrl+C or SIGTERM. Other programs, or 'kestrane-cli send FILE' with\n"
     "the same --api in another terminal, can then update it. It checks every\n"
-    "message against what the sender's rules make of FILE, answers each\n"
+    "byte against what the sender's rules make of FILE, answers each\n"
     "portion as SCRIPT says (see 'kestrane-cli help send'), and answers the\n"
     "identity request with --sim-version (1.00 unless given). When it stops\n"
     "it tells what it received of each portion; with --sim-record every byte\n"
     "it received is in FILE as well.\n"
     "\n"
-    "On JACK its output and input are two clients, \"NAME:NAME\" and\n"
-    "\"NAME-01:NAME\" or the like. With chunks off (an update's setting) it\n"
-    "sees the MIDI system's messages, which need not be the sender's blocks.\n"
+    "Like a MIDI device it reads a byte stream: it does not matter how the\n"
+    "MIDI system cut the bytes into events. It ignores clock, active sensing\n"
+    "and other real-time bytes wherever they come, and notes and other\n"
+    "messages that are not SysEx. A SysEx message cut off before its end (a\n"
+    "sender that went away in the middle of it) makes it start that portion\n"
+    "over at the next F0. It keeps at most 64 MiB of what it receives in\n"
+    "memory (the record file gets everything) and says so when it stops.\n"
     "\n"
-    "Exit status: 0 when stopped; 1 for a file error or when the MIDI system\n"
-    "cannot be reached; 64 for a mistake on the command line.\n";
+    "--sim-whole-blocks judges every delivery of the MIDI system as one\n"
+    "block instead, which must be exactly the next block of the update. Some\n"
+    "devices need each SysEx block in one delivery: firmware that assumed so\n"
+    "has stayed in its boot loader behind MIDI stacks that deliver a block\n"
+    "in pieces. Use it to rehearse an update for such a device.\n"
+    "\n"
+    "On JACK its input is the port \"NAME:NAME\" and its output is a client\n"
+    "of its own, \"NAME-01:NAME\" or the like.\n"
+    "\n"
+    "Exit status: 0 when stopped; 1 for a file error, when the MIDI system\n"
+    "cannot be reached, or when it goes away while the device runs (the\n"
+    "JACK server stopped); 64 for a mistake on the command line.\n";
 #else
 const char* const kPortsDetails =
     "Lists every MIDI output and input with its device number, exactly as the\n"
@@ -184,6 +198,9 @@ const std::vector<CommandInfo>& Commands() {
               "after MS (up to 24 h)"},
              {"--sim-record", nullptr, "FILE", false, false,
               "write every byte the emulated device receives to FILE"},
+             {"--sim-whole-blocks", nullptr, nullptr, false, false,
+              "the emulated device needs each block in one delivery, exactly as the "
+              "update cuts it (as some devices' boot loaders do)"},
              {"--virtual-time", nullptr, nullptr, false, false, "run every wait in simulated time"},
              {"--yes", nullptr, nullptr, false, false,
               "go on at once where the user must acknowledge a message"},
@@ -222,7 +239,10 @@ const std::vector<CommandInfo>& Commands() {
           {"--sim-version", nullptr, "X.YZ", false, false, "firmware version it reports"},
           {"--sim-no-identity", nullptr, nullptr, false, false,
            "it does not answer the identity request"},
-          {"--sim-record", nullptr, "FILE", false, false, "write every byte it receives to FILE"}},
+          {"--sim-record", nullptr, "FILE", false, false, "write every byte it receives to FILE"},
+          {"--sim-whole-blocks", nullptr, nullptr, false, false,
+           "judge each delivery as one block that must be exactly the update's next one, for "
+           "devices whose boot loader needs each block in one delivery"}},
          1,
          1,
          kSimDetails,

@@ -201,8 +201,8 @@ int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err) 
         throw UsageError("--api chooses a MIDI system, but --device sim sends to the emulated "
                          "device in this process");
     static const char* const kSimOptions[] = {
-        "--sim",        "--sim-name",   "--sim-version", "--sim-no-identity",
-        "--sim-appear", "--sim-unplug", "--sim-record",  "--virtual-time"};
+        "--sim",        "--sim-name",   "--sim-version",      "--sim-no-identity", "--sim-appear",
+        "--sim-unplug", "--sim-record", "--sim-whole-blocks", "--virtual-time"};
     const auto simOption = std::find_if(std::begin(kSimOptions), std::end(kSimOptions),
                                         [&args](const char* option) { return args.Has(option); });
     if (device.empty() && simOption != std::end(kSimOptions))

@@ -57,8 +57,19 @@ private:
     sigset_t previous;
 };
 
-void PrintSummary(const DeviceSim& device, std::ostream& out) {
-    out << "Stopped. Received " << device.GetReceivedBytes().size() << " bytes.\n";
+void PrintSummary(const DeviceSim& device, const VirtualMidiDevice& ports, std::ostream& out) {
+    const uint64_t received = device.GetReceivedByteCount();
+    out << "Stopped. Received " << received << " bytes";
+    if (received > DeviceSim::kKeptBytesLimit)
+        out << " (only the first " << DeviceSim::kKeptBytesLimit << " were kept in memory)";
+    out << ".\n";
+    if (const uint64_t ignored = device.GetIgnoredByteCount())
+        out << "Ignored " << ignored
+            << " bytes that were no update data (real-time bytes, notes and other messages, "
+               "stray bytes, messages after the last portion).\n";
+    if (const uint64_t dropped = ports.GetDroppedByteCount())
+        out << "Dropped " << dropped
+            << " bytes that came faster than the device could take them.\n";
     const std::vector<PortionReport> reports = device.GetPortionReports();
     for (size_t index = 0; index < reports.size(); ++index) {
         const PortionReport& report = reports[index];
@@ -71,6 +82,10 @@ void PrintSummary(const DeviceSim& device, std::ostream& out) {
             out << "received, as expected";
         else
             out << "received, differs at wire byte " << report.firstDifferenceOffset;
+        if (report.restarts == 1)
+            out << " (started over once, after a message was cut off)";
+        else if (report.restarts > 1)
+            out << " (started over " << report.restarts << " times, after messages were cut off)";
         out << ".\n";
     }
     out << "Identity requests: " << device.GetIdentityRequestCount() << ".\n";
@@ -102,24 +117,37 @@ int RunSim(const CommandArguments& args, std::ostream& out, std::ostream& err) {
         return kExitFailure;
     if (args.Has("--sim-record"))
         device.SetRecordFile(args.Value("--sim-record"));
+    std::unique_ptr<VirtualMidiDevice> ports;
+    try {
+        ports = std::make_unique<VirtualMidiDevice>(device, api, name);
+    } catch (const std::runtime_error& e) {
+        err << "kestrane-cli: " << e.what() << ".\n";
+        return kExitFailure;
+    }
+    bool systemGone = false;
     {
-        std::unique_ptr<VirtualMidiDevice> ports;
-        try {
-            ports = std::make_unique<VirtualMidiDevice>(device, api, name);
-        } catch (const std::runtime_error& e) {
-            err << "kestrane-cli: " << e.what() << ".\n";
-            return kExitFailure;
-        }
         out << "The emulated device '" << name << "' is ready on " << MidiSystemTitle(api)
             << " for " << path << " (" << update->GetPortionCount() << " portions).\n";
         if (!MatchesPortName(update->GetPortSettings().names, name))
             out << "The update looks for other port names; send it with --port '" << name << "'.\n";
         out << "Stop it with Ctrl+C." << std::endl;
-        while (!stop.Take())
+        while (!stop.Take()) {
             ports->Pump(kPumpMs);
+            if (ports->IsSystemGone()) {
+                systemGone = true;
+                break;
+            }
+        }
         ports->Pump(0);
     }
-    PrintSummary(device, out);
+    if (systemGone)
+        err << "kestrane-cli: the " << MidiSystemTitle(api)
+            << " server stopped; the emulated device is gone. Start the server and the "
+               "device again.\n";
+    PrintSummary(device, *ports, out);
+    ports.reset();
+    if (systemGone)
+        return kExitFailure;
     if (device.HasRecordFileFailed()) {
         err << "kestrane-cli: could not write all received bytes to the record file \""
             << args.Value("--sim-record") << "\".\n";

@@ -20,6 +20,8 @@ void ConfigureAnswers(DeviceSim& device, const CommandArguments& args) {
     }
     if (args.Has("--sim-no-identity"))
         device.SetIdentityEnabled(false);
+    if (args.Has("--sim-whole-blocks"))
+        device.SetWholeBlocks(true);
 }
 
 void CheckRecordIsNotUpdate(const std::string& record, const std::string& updatePath) {

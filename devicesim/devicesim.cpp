@@ -114,6 +114,11 @@ void DeviceSim::SetUnplug(size_t portionIndex, uint64_t afterBytes, int64_t repl
     unplugPlan.replugAfterMs = std::max<int64_t>(replugAfterMs, 0);
 }
 
+void DeviceSim::SetWholeBlocks(bool whole) {
+    std::lock_guard<std::mutex> lock(mutex);
+    wholeBlocks = whole;
+}
+
 void DeviceSim::SetRecordFile(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex);
     recordFile.close();
@@ -146,6 +151,16 @@ std::string DeviceSim::GetInputName() const {
 std::vector<uint8_t> DeviceSim::GetReceivedBytes() const {
     std::lock_guard<std::mutex> lock(mutex);
     return received;
+}
+
+uint64_t DeviceSim::GetReceivedByteCount() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return receivedCount;
+}
+
+uint64_t DeviceSim::GetIgnoredByteCount() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return ignoredBytes;
 }
 
 std::vector<PortionReport> DeviceSim::GetPortionReports() const {
@@ -236,8 +251,13 @@ bool DeviceSim::Receive(SimMidiPort* port, const std::vector<uint8_t>& message) 
     RecordLocked(message.data(), accepted);
     if (expected < reports.size())
         reports[expected].wireBytes += accepted;
-    if (accepted == message.size())
-        HandleMessageLocked(message, now);
+    if (wholeBlocks) {
+        if (accepted == message.size())
+            HandleMessageLocked(message, now);
+    } else {
+        for (size_t i = 0; i < accepted; ++i)
+            ReadByteLocked(message[i], now);
+    }
     if (unplug)
         UnplugLocked(now);
     return accepted == message.size();
@@ -272,7 +292,12 @@ bool DeviceSim::UsableLocked(const Connection& connection, int64_t now) {
 }
 
 void DeviceSim::RecordLocked(const uint8_t* bytes, size_t count) {
-    received.insert(received.end(), bytes, bytes + count);
+    receivedCount += count;
+    const size_t room = kKeptBytesLimit - received.size();
+    if (count > room && room > 0)
+        LogText("%s: keeps only the first %u received bytes in memory\n", kTag,
+                static_cast<unsigned>(kKeptBytesLimit));
+    received.insert(received.end(), bytes, bytes + std::min(count, room));
     if (recordFile.is_open()) {
         recordFile.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
         recordFile.flush();
@@ -308,8 +333,147 @@ void DeviceSim::HandleMessageLocked(const std::vector<uint8_t>& message, int64_t
         CompletePortionLocked(now);
 }
 
+void DeviceSim::ReadByteLocked(uint8_t byte, int64_t now) {
+    if (byte >= 0xF8) {
+        ++ignoredBytes; // real-time bytes belong to no message
+        return;
+    }
+    // A message that begins like the Identity Request is held until it shows
+    // whether it is one; only then can it be told from update data.
+    const std::vector<uint8_t>& request = IdentityRequest();
+    if (byte == 0xF0 && !held.empty()) {
+        std::vector<uint8_t> before;
+        before.swap(held);
+        for (uint8_t earlier : before)
+            JudgeByteLocked(earlier, now);
+    }
+    if (byte != 0xF0 && held.empty()) {
+        JudgeByteLocked(byte, now);
+        return;
+    }
+    held.push_back(byte);
+    const size_t count = held.size();
+    if (count < request.size() && std::equal(held.begin(), held.end(), request.begin())) {
+        // Held bytes that end the portion are its data at once: nothing
+        // more may come to tell them from a request.
+        if (!ExpectsNextLocked(held) || image.size() - imageOffset > count)
+            return;
+    }
+    if (held == request && !ExpectsNextLocked(held)) {
+        held.clear();
+        // The request ends any message before it.
+        if (inSysEx && wire && reports[expected].matched)
+            StartOverLocked();
+        inSysEx = false;
+        inOtherMessage = false;
+        AnswerIdentityLocked(now);
+        return;
+    }
+    std::vector<uint8_t> bytes;
+    bytes.swap(held);
+    for (uint8_t b : bytes)
+        JudgeByteLocked(b, now);
+}
+
+bool DeviceSim::ExpectsNextLocked(const std::vector<uint8_t>& bytes) const {
+    return wire && image.size() - imageOffset >= bytes.size() &&
+           std::equal(bytes.begin(), bytes.end(), image.begin() + static_cast<long>(imageOffset));
+}
+
+void DeviceSim::JudgeByteLocked(uint8_t byte, int64_t now) {
+    if (!wire) {
+        JudgeAfterLastPortionLocked(byte);
+        return;
+    }
+    PortionReport& report = reports[expected];
+    if (byte < 0x80 && inOtherMessage) {
+        ++ignoredBytes; // data of a note or the like
+        return;
+    }
+    if (byte == image[imageOffset]) {
+        AdvanceImageLocked(byte, now);
+        return;
+    }
+    if (byte == 0xF0) {
+        // A message that was cut off before its end: the portion starts over
+        // with this one. After a difference the stream is wrong anyway and
+        // the device goes on counting, so that the portion still ends.
+        if (inSysEx && report.matched) {
+            StartOverLocked();
+            JudgeByteLocked(byte, now);
+            return;
+        }
+    } else if (byte >= 0x80 && byte != 0xF7) {
+        // Another message's status byte; it ends a SysEx message too.
+        if (inSysEx && report.matched)
+            StartOverLocked();
+        inSysEx = false;
+        inOtherMessage = true;
+        ++ignoredBytes;
+        return;
+    } else if (!inSysEx) {
+        ++ignoredBytes; // a stray byte between messages
+        return;
+    }
+    if (report.matched) {
+        report.matched = false;
+        report.firstDifferenceOffset = static_cast<int64_t>(imageOffset);
+        LogText("%s: portion %u differs at wire byte %s: expected %s, received %s\n", kTag,
+                static_cast<unsigned>(expected + 1), std::to_string(imageOffset).c_str(),
+                ByteText(image[imageOffset]).c_str(), ByteText(byte).c_str());
+    }
+    AdvanceImageLocked(byte, now);
+}
+
+void DeviceSim::AdvanceImageLocked(uint8_t byte, int64_t now) {
+    if (byte == 0xF0) {
+        inSysEx = true;
+        inOtherMessage = false;
+    } else if (byte == 0xF7) {
+        inSysEx = false;
+    } else if (byte >= 0x80) {
+        inOtherMessage = false;
+    }
+    if (++imageOffset == image.size())
+        CompletePortionLocked(now);
+}
+
+void DeviceSim::JudgeAfterLastPortionLocked(uint8_t byte) {
+    ++ignoredBytes;
+    if (byte == 0xF0) {
+        inSysEx = true;
+        strayMessageBytes = 0;
+    } else if (byte >= 0x80 && byte != 0xF7) {
+        inSysEx = false;
+    }
+    if (!inSysEx)
+        return;
+    ++strayMessageBytes;
+    if (byte == 0xF7) {
+        inSysEx = false;
+        LogText("%s: unexpected message of %s bytes after the last portion\n", kTag,
+                std::to_string(strayMessageBytes).c_str());
+    }
+}
+
+void DeviceSim::StartOverLocked() {
+    if (imageOffset == 0) {
+        inSysEx = false; // a message left open by the portion before
+        return;
+    }
+    PortionReport& report = reports[expected];
+    ++report.restarts;
+    LogText("%s: portion %u: a message was cut off after %s of its wire bytes; "
+            "starting the portion over\n",
+            kTag, static_cast<unsigned>(expected + 1), std::to_string(imageOffset).c_str());
+    imageOffset = 0;
+    inSysEx = false;
+}
+
 void DeviceSim::StartPortionLocked() {
     wire.reset();
+    image.clear();
+    imageOffset = 0;
     // Nothing can be received of a portion without bytes: it counts as done
     // and is not answered.
     while (expected < portions.size() && portions[expected].empty()) {
@@ -317,8 +481,11 @@ void DeviceSim::StartPortionLocked() {
         LogText("%s: portion %u holds no bytes\n", kTag, static_cast<unsigned>(expected + 1));
         ++expected;
     }
-    if (expected < portions.size())
+    if (expected < portions.size()) {
         wire = std::make_unique<PortionWire>(portions[expected], settings);
+        for (const std::vector<uint8_t>& message : PortionWireImage(portions[expected], settings))
+            image.insert(image.end(), message.begin(), message.end());
+    }
 }
 
 void DeviceSim::CompletePortionLocked(int64_t now) {
@@ -379,6 +546,10 @@ void DeviceSim::UnplugLocked(int64_t now) {
             std::to_string(unplugPlan.replugAfterMs).c_str());
     unplugged = true;
     replugAtMs = LaterMs(now, unplugPlan.replugAfterMs);
+    // Nor does it remember a message it was reading.
+    inSysEx = false;
+    inOtherMessage = false;
+    held.clear();
     ++plugCount;
     // A device that loses power forgets what it was about to say.
     outgoing.clear();

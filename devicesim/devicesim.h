@@ -1,8 +1,18 @@
 // An emulated firmware-update device, for running the sender without
 // hardware: it receives the update's portions through a SimMidiPort, checks
-// every message against the exact wire image that the sender and the port
+// what arrives against the exact wire image that the sender and the port
 // make of the update's data under its port settings, and answers each
-// portion with the update-status message as its script says. It answers the
+// portion with the update-status message as its script says.
+//
+// Like a MIDI device it reads a byte stream: a portion is judged by its
+// bytes, whatever deliveries (events, buffers, callbacks) they came in, and
+// it ends once its image's bytes are in. Real-time bytes (0xF8-0xFF) and
+// messages that are not SysEx (notes and the like) are ignored wherever they
+// come. A SysEx message that is cut off (a new 0xF0 or another status byte
+// before its 0xF7, as when a sender goes away in the middle of a message)
+// makes the device start the portion over at that 0xF0. With whole blocks
+// set it judges the way a device does that needs each block in one
+// delivery: every delivery must be exactly the next message of the image. It answers the
 // MIDI Identity Request with a configured firmware version, and it can appear
 // late, or be unplugged in the middle of a portion and come back, to exercise
 // the sender's retries.
@@ -38,6 +48,7 @@ struct PortionReport {
     bool complete = false;    // its last expected message arrived
     bool matched = true;      // every message equalled the expected one
     bool interrupted = false; // the device was unplugged before it was complete
+    uint32_t restarts = 0;    // times a cut-off message made it start over
     // Where the first difference lies, counted in the portion's wire image
     // (framing included); -1 when there is none.
     int64_t firstDifferenceOffset = -1;
@@ -52,6 +63,9 @@ public:
     static const char* const kDefaultName;
     static constexpr int64_t kDefaultAnswerLatencyMs = 20;
     static constexpr int64_t kDefaultInstallIntervalMs = 1000;
+    // The received bytes kept in memory; a sender that sends without end
+    // cannot make the device grow beyond it.
+    static constexpr size_t kKeptBytesLimit = 64 * 1024 * 1024;
 
     // portions: the update's data, in order. settings: the update's port
     // settings, whose chunk sizes and framing flag tell which messages carry
@@ -92,6 +106,10 @@ public:
     // the rest of that message is lost. It is present again replugAfterMs
     // later and then waits for the portion after the interrupted one.
     void SetUnplug(size_t portionIndex, uint64_t afterBytes, int64_t replugAfterMs);
+    // Judges every delivery as one block that must be exactly the next
+    // message of the wire image (off unless set): for rehearsing devices that
+    // need each block in one delivery.
+    void SetWholeBlocks(bool wholeBlocks);
     // Also writes every received byte to this file (created or emptied now);
     // throws std::runtime_error when it cannot be opened.
     void SetRecordFile(const std::string& path);
@@ -105,8 +123,14 @@ public:
     bool IsPresent();
     std::string GetOutputName() const;
     std::string GetInputName() const;
-    // Every byte received, in order, exactly as it came (framing included).
+    // Every byte received, in order, exactly as it came (framing included),
+    // up to kKeptBytesLimit; the record file has them all.
     std::vector<uint8_t> GetReceivedBytes() const;
+    // All bytes received, also those beyond kKeptBytesLimit.
+    uint64_t GetReceivedByteCount() const;
+    // Bytes that were no update data: real-time bytes, other messages than
+    // SysEx, stray bytes between messages, messages after the last portion.
+    uint64_t GetIgnoredByteCount() const;
     // One report per portion.
     std::vector<PortionReport> GetPortionReports() const;
     // The portion the device waits for (0 for the first); the portion count
@@ -136,9 +160,9 @@ private:
     // Opens the connection when it is closed; true when it is usable.
     bool Open(SimMidiPort* port, const std::set<std::string>& names);
     void Close(SimMidiPort* port);
-    // Takes one long message; false when the connection is not usable, and
-    // when the device is unplugged before the message's last byte (the bytes
-    // before the cut are received, the message did not arrive whole).
+    // Takes one delivery of bytes; false when the connection is not usable,
+    // and when the device is unplugged before its last byte (the bytes before
+    // the cut are received, the delivery did not arrive whole).
     bool Receive(SimMidiPort* port, const std::vector<uint8_t>& message);
 
     // The rest runs with the mutex held.
@@ -147,6 +171,12 @@ private:
     bool UsableLocked(const Connection& connection, int64_t now);
     void RecordLocked(const uint8_t* bytes, size_t count);
     void HandleMessageLocked(const std::vector<uint8_t>& message, int64_t now);
+    void ReadByteLocked(uint8_t byte, int64_t now);
+    void JudgeByteLocked(uint8_t byte, int64_t now);
+    void JudgeAfterLastPortionLocked(uint8_t byte);
+    void AdvanceImageLocked(uint8_t byte, int64_t now);
+    bool ExpectsNextLocked(const std::vector<uint8_t>& bytes) const;
+    void StartOverLocked();
     void StartPortionLocked();
     void CompletePortionLocked(int64_t now);
     void AnswerIdentityLocked(int64_t now);
@@ -171,6 +201,7 @@ private:
     int64_t installIntervalMs = kDefaultInstallIntervalMs;
     FirmwareVersion firmwareVersion;
     bool identityEnabled = true;
+    bool wholeBlocks = false;
 
     // Presence.
     int64_t createdAtMs;
@@ -189,8 +220,16 @@ private:
     // Reception.
     size_t expected = 0;
     std::unique_ptr<PortionWire> wire; // of the expected portion; null after the last
+    std::vector<uint8_t> image;        // the expected portion's wire bytes, in one
+    uint64_t imageOffset = 0;          // the image's bytes taken so far
+    bool inSysEx = false;              // a SysEx message has begun and not ended
+    bool inOtherMessage = false;       // data bytes now belong to a message it ignores
+    std::vector<uint8_t> held;         // the start of what may be an Identity Request
+    uint64_t strayMessageBytes = 0;    // of a SysEx message after the last portion
+    uint64_t ignoredBytes = 0;
     std::vector<PortionReport> reports;
-    std::vector<uint8_t> received;
+    std::vector<uint8_t> received; // up to kKeptBytesLimit
+    uint64_t receivedCount = 0;
     std::ofstream recordFile;
     int identityRequests = 0;
 

@@ -247,6 +247,26 @@ bool IsOwnPort(const std::string& listedName, const std::vector<std::string>& ow
     return false;
 }
 
+bool IsKestraneOutput(const std::string& listedName) {
+    const std::string prefix = "kestrane ";
+    const std::string suffix = " out";
+    for (size_t colon = listedName.find(':'); colon != std::string::npos;
+         colon = listedName.find(':', colon + 1)) {
+        const size_t digits = colon + 1 + prefix.size();
+        if (listedName.compare(colon + 1, prefix.size(), prefix) != 0)
+            continue;
+        size_t end = digits;
+        while (end < listedName.size() && listedName[end] >= '0' && listedName[end] <= '9')
+            ++end;
+        if (end == digits || listedName.compare(end, suffix.size(), suffix) != 0)
+            continue;
+        const size_t after = end + suffix.size();
+        if (after == listedName.size() || listedName[after] == ' ')
+            return true;
+    }
+    return false;
+}
+
 int FindMidiPort(const std::vector<std::string>& ports, const std::set<std::string>& names,
                  const std::vector<std::string>& ownPortNames) {
     for (size_t index = 0; index < ports.size(); ++index) {

@@ -50,6 +50,10 @@ std::string OwnPortName(const char* direction);
 // (after a ':') begins with an own name that ends there or before a blank.
 bool IsOwnPort(const std::string& listedName, const std::vector<std::string>& ownPortNames);
 
+// Whether a listed port is the output of some Kestrane process, this one or
+// another: its port part has the form of OwnPortName("out") for any process.
+bool IsKestraneOutput(const std::string& listedName);
+
 // The index of the first listed port that is not an own one and whose name
 // matches the update's names (MatchesPortName), or kNoDevice.
 int FindMidiPort(const std::vector<std::string>& ports, const std::set<std::string>& names,

@@ -24,6 +24,18 @@ void PortPause(int32_t configuredMs) {
         SleepMs(ms);
 }
 
+// A MIDI Identity Request (F0 7E <device> 06 01 F7), and the reply it asks
+// for: an Identity Reply (F0 7E <device> 06 02 ... F7).
+bool IsIdentityRequest(const uint8_t* data, uint32_t count) {
+    return count == 6 && data[0] == 0xF0 && data[1] == 0x7E && data[3] == 0x06 && data[4] == 0x01 &&
+           data[5] == 0xF7;
+}
+
+bool IsIdentityReply(const std::vector<uint8_t>& message) {
+    return message.size() > 5 && message[0] == 0xF0 && message[1] == 0x7E && message[3] == 0x06 &&
+           message[4] == 0x02 && message.back() == 0xF7;
+}
+
 void LogPorts(const char* format, const std::vector<std::string>& names) {
     for (size_t index = 0; index < names.size(); ++index)
         LogText(format, static_cast<int>(index), names[index].c_str());
@@ -45,7 +57,10 @@ struct RtMidiPort::Clients {
     std::unique_ptr<RtMidiIn> input;
     std::unique_ptr<JackConnectionWatch> watch; // on JACK only
 
-    bool Healthy() const { return outputErrors.Count() == 0 && inputErrors.Count() == 0; }
+    bool ServerGone() const { return watch && watch->ServerGone(); }
+    bool Healthy() const {
+        return outputErrors.Count() == 0 && inputErrors.Count() == 0 && !ServerGone();
+    }
 };
 
 RtMidiPort::RtMidiPort(const PortSettings& settings, MidiSystem midiApi)
@@ -81,8 +96,17 @@ bool RtMidiPort::IsConnected() {
     LogText("%s:", "RtMidiPort::IsConnected");
     if (!IsOutputOpen())
         Connect();
+    // A JACK server that went away leaves RtMidi's clients taking messages
+    // and listing the ports they knew: only the watch can tell.
+    // Its clients are closed at once, before a server of the same name can
+    // start again (JACK's library cannot close them once one has), and the
+    // port stays unconnected until a Disconnect.
+    if (IsOutputOpen() && clients && clients->ServerGone()) {
+        LogText("%s: the JACK server has gone away\n", kTag);
+        DropClients();
+    }
     const bool connected =
-        IsOutputOpen() && clients->outputErrors.Count() == 0 && IsOutputStillListed();
+        IsOutputOpen() && clients && clients->outputErrors.Count() == 0 && IsOutputStillListed();
     LogText(" connected=%s\n", connected ? "yes" : "no");
     return connected;
 }
@@ -148,6 +172,10 @@ bool RtMidiPort::MakeClients() {
     return true;
 }
 
+// Lookups of the device's output in one Connect, for a list that changes
+// while the port opens.
+constexpr int kOpenAttempts = 3;
+
 void RtMidiPort::Connect() {
     LogText("%s(%s)\n", "RtMidiPort::Connect", MidiSystemName(api));
     // An input left open by an earlier attempt whose output failed is closed
@@ -159,17 +187,32 @@ void RtMidiPort::Connect() {
     std::string inputName;
     try {
         if (clients || MakeClients()) {
-            const std::vector<std::string> outputs = ListPorts(*clients->output);
-            LogPorts("  MIDI OUT port #%d: '%s'\n", outputs);
-            const int index = FindMidiPort(outputs, params.names, ownPortNames);
-            if (index != kNoDevice) {
+            // RtMidi opens by index: a list that changed meanwhile (another
+            // program's port came or went) may have put another port there,
+            // or none. Then the port is closed and looked up again.
+            for (int attempt = 0; attempt < kOpenAttempts && outputName.empty(); ++attempt) {
+                const std::vector<std::string> outputs = ListPorts(*clients->output);
+                LogPorts("  MIDI OUT port #%d: '%s'\n", outputs);
+                const int index = FindMidiPort(outputs, params.names, ownPortNames);
+                if (index != kNoDevice && IsBusy(outputs[index]))
+                    return RefuseBusyDevice();
+                if (index == kNoDevice)
+                    break;
+                const unsigned errorsBefore = clients->outputErrors.Count();
                 clients->output->openPort(static_cast<unsigned>(index), ownPortNames[0]);
-                // RtMidi opens by index: a list that changed meanwhile may
-                // have put another port there.
                 const std::vector<std::string> after = ListPorts(*clients->output);
-                if (clients->outputErrors.Count() == 0 && clients->output->isPortOpen() &&
-                    static_cast<size_t>(index) < after.size() && after[index] == outputs[index])
+                if (clients->outputErrors.Count() == errorsBefore &&
+                    clients->output->isPortOpen() && static_cast<size_t>(index) < after.size() &&
+                    after[index] == outputs[index]) {
                     outputName = outputs[index];
+                } else if (clients->outputErrors.Count() != errorsBefore) {
+                    // Clients that reported an error count as broken: new ones.
+                    DropClients();
+                    if (!MakeClients())
+                        break;
+                } else if (clients->output->isPortOpen()) {
+                    clients->output->closePort();
+                }
             }
         }
         if (!outputName.empty()) {
@@ -201,11 +244,42 @@ void RtMidiPort::Connect() {
     }
     // Nothing may go out, and no answer come in, before the connections are
     // in force.
+    // A connection that never comes in force carries nothing: the port is
+    // not connected, and the next Connect tries again. The clients stay:
+    // closing a JACK client waits for the graph that has not moved on.
     if (clients->watch) {
-        clients->watch->WaitUntilInForce(ownPortNames[0], outputName, kInForceLimitMs);
-        if (!inputName.empty())
-            clients->watch->WaitUntilInForce(ownPortNames[1], inputName, kInForceLimitMs);
+        const bool inForce =
+            clients->watch->WaitUntilInForce(ownPortNames[0], outputName, kInForceLimitMs) &&
+            (inputName.empty() ||
+             clients->watch->WaitUntilInForce(ownPortNames[1], inputName, kInForceLimitMs));
+        if (!inForce) {
+            LogText("%s: the connections to '%s' did not come in force; not connected\n", kTag,
+                    outputName.c_str());
+            ClosePorts();
+            return;
+        }
+        // Another Kestrane that connected at the same moment passed the
+        // check above as this one did; now that both connections are in
+        // force, this one sees it and gives way.
+        if (IsBusy(outputName))
+            RefuseBusyDevice();
     }
+}
+
+bool RtMidiPort::IsBusy(const std::string& devicePort) const {
+    if (!clients->watch)
+        return false;
+    const std::string other = clients->watch->OtherSender(devicePort, ownPortNames[0]);
+    if (other.empty())
+        return false;
+    LogText("%s: '%s' is busy: another Kestrane ('%s') is sending to it\n", kTag,
+            devicePort.c_str(), other.c_str());
+    return true;
+}
+
+void RtMidiPort::RefuseBusyDevice() {
+    LogText("MIDI OUT Port failed to open: the device is being updated by another Kestrane.\n");
+    ClosePorts();
 }
 
 void RtMidiPort::Send(const uint8_t* data, uint32_t count) {
@@ -235,6 +309,10 @@ void RtMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
     uint64_t sent = 0;
     uint32_t pacedMs = 0;
     for (const MessagePiece& piece : pieces) {
+        // RtMidi takes messages for a JACK server that is gone as if they
+        // went out.
+        if (clients->ServerGone())
+            break;
         try {
             clients->output->sendMessage(data + piece.start, piece.end - piece.start);
         } catch (const RtMidiError& e) {
@@ -247,7 +325,12 @@ void RtMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
         SleepMs(dueMs - pacedMs);
         pacedMs = dueMs;
     }
-    if (sent < count || clients->outputErrors.Count() != errorsBefore) {
+    if (clients->ServerGone()) {
+        LogText("%s: the JACK server has gone away; %s of %u bytes were handed to it\n",
+                "RtMidiPort::SendVerbatim", std::to_string(sent).c_str(),
+                static_cast<unsigned>(count));
+        NoteSendFailure();
+    } else if (sent < count || clients->outputErrors.Count() != errorsBefore) {
         LogText("%s: Error sending (%s)\n", "RtMidiPort::SendVerbatim",
                 clients->outputErrors.LastText().c_str());
         NoteSendFailure();
@@ -267,7 +350,26 @@ std::vector<uint8_t> RtMidiPort::Request(uint32_t timeoutMs, const uint8_t* requ
         return {};
     }
     SendVerbatim(request, count);
-    std::vector<uint8_t> reply = WaitForSysEx(timeoutMs, kReplyPollMs);
+    // Only an Identity Reply answers an Identity Request. Anything else that
+    // comes in meanwhile is passed over: a device, or a MIDI thru on the
+    // way, that echoes its input sends the request itself back first.
+    const bool identity = IsIdentityRequest(request, count);
+    const int64_t start = GetTimeMs();
+    std::vector<uint8_t> reply;
+    while (true) {
+        const int64_t waited = GetTimeMs() - start;
+        const uint32_t left = waited >= static_cast<int64_t>(timeoutMs)
+                                  ? 0
+                                  : timeoutMs - static_cast<uint32_t>(waited);
+        reply = WaitForSysEx(left, kReplyPollMs);
+        if (reply.empty() || !identity || IsIdentityReply(reply))
+            break;
+        LogText("%s: %u bytes that are not an Identity Reply, passed over\n", "RtMidiPort::Request",
+                static_cast<unsigned>(reply.size()));
+        reply.clear();
+        if (left == 0)
+            break;
+    }
     if (reply.empty())
         LogText("%s: no reply\n", "RtMidiPort::Request");
     return reply;

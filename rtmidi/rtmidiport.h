@@ -15,7 +15,8 @@
 // Threads: every operation runs on the owning thread; RtMidi delivers input
 // on a thread of its own. Failures are never raised: RtMidi's errors are
 // logged and show as a false IsConnected, and each block that did not go out
-// is counted (TakeSendFailures).
+// is counted (TakeSendFailures), also each block that RtMidi took after the
+// JACK server had gone away.
 #pragma once
 
 #include "midiport.h"
@@ -39,7 +40,9 @@ public:
     int32_t GetIdealChunkSize() override;
     int32_t GetMaxChunkSize() override;
     // Connects when the output is closed; true when the output is open, no
-    // error has been reported for it since, and its port is still listed.
+    // error has been reported for it since, its port is still listed, and
+    // (on JACK) the server it was opened on has not gone away. It stays
+    // false until a Disconnect.
     // An open input is not required (the port then sends but hears nothing).
     bool IsConnected() override;
     // Closes the input, then the output. A message half received stays in
@@ -54,7 +57,9 @@ public:
     void Reconnect() override;
     // Drops any message received before, sends the request as it is (which
     // connects a closed port) and polls every 10 ms for a reply until
-    // timeoutMs has passed; an empty result means no reply.
+    // timeoutMs has passed; an empty result means no reply. For an Identity
+    // Request only an Identity Reply counts; other messages (the request
+    // itself echoed by a MIDI thru) are passed over.
     std::vector<uint8_t> Request(uint32_t timeoutMs, const uint8_t* request,
                                  uint32_t count) override;
     // Sends the bytes unchanged, connecting first when the output is closed,
@@ -66,7 +71,11 @@ public:
     void SendVerbatim(const uint8_t* data, uint32_t count);
 
     // Opens the output and the input found for the settings' names; the
-    // outcome is read through IsConnected.
+    // outcome is read through IsConnected. On JACK it opens nothing when
+    // another Kestrane's output is connected to the device's input (the
+    // device is busy, as WinMM reports a device another program holds), and
+    // closes again when the connections do not come in force in time or
+    // another Kestrane connected at the same moment.
     void Connect();
 
 private:
@@ -79,6 +88,8 @@ private:
     void ClosePorts();
     bool IsOutputOpen() const;
     bool IsOutputStillListed();
+    bool IsBusy(const std::string& devicePort) const;
+    void RefuseBusyDevice();
 
     PortSettings params;
     const MidiSystem api;

@@ -5,11 +5,18 @@
 #include "utils.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <vector>
+
+#ifdef KESTRANE_HAVE_JACK
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+#endif
 
 namespace {
 
@@ -44,6 +51,98 @@ private:
     AnswerHandler handler;
     void* handlerContext;
 };
+
+#ifdef KESTRANE_HAVE_JACK
+// The device's input on JACK, read straight from JACK: each event's bytes go
+// to the device as they came, so that nothing joins or holds the pieces of a
+// message (RtMidi's input keeps an unfinished SysEx message until its 0xF7,
+// however long that takes). The process callback only copies events into a
+// ring of fixed size; what does not fit is counted and dropped, so a sender
+// that floods the device cannot make it grow.
+class JackInput {
+public:
+    // The ring holds this much; several seconds of a MIDI cable.
+    static constexpr size_t kRingBytes = 1 << 20;
+
+    JackInput(const std::string& name, std::string& problem) {
+        jack_status_t status;
+        client = jack_client_open(name.c_str(), JackNoStartServer, &status);
+        if (!client) {
+            problem = "no JACK server is running";
+            return;
+        }
+        ring = jack_ringbuffer_create(kRingBytes);
+        port = jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        if (!ring || !port) {
+            problem = "JACK refused its input port";
+            return;
+        }
+        jack_set_process_callback(client, &JackInput::Process, this);
+        jack_on_shutdown(client, &JackInput::OnShutdown, this);
+        if (jack_activate(client) != 0) {
+            problem = "JACK did not start its input";
+            return;
+        }
+        active = true;
+    }
+
+    ~JackInput() {
+        if (client && !serverGone.load())
+            jack_client_close(client);
+        if (ring)
+            jack_ringbuffer_free(ring);
+    }
+    JackInput(const JackInput&) = delete;
+    JackInput& operator=(const JackInput&) = delete;
+
+    bool IsActive() const { return active; }
+    bool IsServerGone() const { return serverGone.load(); }
+    uint64_t GetDroppedBytes() const { return dropped.load(); }
+
+    // The events that have arrived, each with its bytes; none when nothing
+    // is waiting.
+    std::vector<std::vector<uint8_t>> Take() {
+        std::vector<std::vector<uint8_t>> events;
+        uint32_t size = 0;
+        while (jack_ringbuffer_read_space(ring) >= sizeof size) {
+            jack_ringbuffer_read(ring, reinterpret_cast<char*>(&size), sizeof size);
+            std::vector<uint8_t> bytes(size);
+            jack_ringbuffer_read(ring, reinterpret_cast<char*>(bytes.data()), size);
+            events.push_back(std::move(bytes));
+        }
+        return events;
+    }
+
+private:
+    static int Process(jack_nframes_t frames, void* context) {
+        JackInput* input = static_cast<JackInput*>(context);
+        void* buffer = jack_port_get_buffer(input->port, frames);
+        const uint32_t count = jack_midi_get_event_count(buffer);
+        for (uint32_t index = 0; index < count; ++index) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, buffer, index) != 0)
+                continue;
+            const uint32_t size = static_cast<uint32_t>(event.size);
+            if (jack_ringbuffer_write_space(input->ring) < sizeof size + size) {
+                input->dropped += size;
+                continue;
+            }
+            jack_ringbuffer_write(input->ring, reinterpret_cast<const char*>(&size), sizeof size);
+            jack_ringbuffer_write(input->ring, reinterpret_cast<const char*>(event.buffer), size);
+        }
+        return 0;
+    }
+
+    static void OnShutdown(void* context) { static_cast<JackInput*>(context)->serverGone = true; }
+
+    jack_client_t* client = nullptr;
+    jack_port_t* port = nullptr;
+    jack_ringbuffer_t* ring = nullptr;
+    bool active = false;
+    std::atomic<bool> serverGone{false};
+    std::atomic<uint64_t> dropped{0};
+};
+#endif
 
 } // namespace
 
@@ -80,6 +179,9 @@ struct VirtualMidiDevice::Ports {
     std::unique_ptr<RtMidiOut> output;
     DeviceLink link;
     std::unique_ptr<RtMidiIn> input;
+#ifdef KESTRANE_HAVE_JACK
+    std::unique_ptr<JackInput> jackInput;
+#endif
 };
 
 VirtualMidiDevice::VirtualMidiDevice(DeviceSim& device, MidiSystem api, const std::string& name)
@@ -98,6 +200,17 @@ VirtualMidiDevice::VirtualMidiDevice(DeviceSim& device, MidiSystem api, const st
     if (!ports->link.IsConnected())
         throw std::runtime_error("the emulated device is not present");
 
+#ifdef KESTRANE_HAVE_JACK
+    if (api == MidiSystem::Jack) {
+        ports->jackInput = std::make_unique<JackInput>(name, problem);
+        if (!ports->jackInput->IsActive())
+            throw std::runtime_error("the emulated device's MIDI input cannot be made on JACK (" +
+                                     problem + ")");
+        WaitUntilListed(name);
+        LogText("%s: '%s' is listening on %s\n", kTag, name.c_str(), MidiSystemTitle(api));
+        return;
+    }
+#endif
     ports->input = MakeMidiIn(api, name, ports->inputErrors, problem);
     if (ports->input) {
         ports->input->ignoreTypes(false, false, false);
@@ -124,7 +237,17 @@ void VirtualMidiDevice::WaitUntilListed(const std::string& name) {
         });
     };
     const int64_t start = GetTimeMs();
-    while (!listed(*ports->output) || !listed(*ports->input)) {
+    // The output lists the inputs of other programs, where the device's own
+    // input shows; the input (RtMidi's, or a lister made for it) the outputs.
+    std::unique_ptr<RtMidiIn> lister;
+    RtMidiErrors listerErrors{"VirtualMidiDevice lister"};
+    RtMidi* inputs = ports->input.get();
+    if (!inputs) {
+        std::string problem;
+        lister = MakeMidiIn(MidiSystem::Jack, kOwnClientName, listerErrors, problem);
+        inputs = lister.get();
+    }
+    while (!listed(*ports->output) || (inputs && !listed(*inputs))) {
         if (GetTimeMs() - start >= kListedLimitMs) {
             LogText("%s: '%s' is not listed yet\n", kTag, name.c_str());
             return;
@@ -137,11 +260,46 @@ VirtualMidiDevice::~VirtualMidiDevice() {
     // Nothing arrives once the input is gone; the link stops the device's
     // answers before the output goes.
     ports->input.reset();
+#ifdef KESTRANE_HAVE_JACK
+    ports->jackInput.reset();
+#endif
     ports->link.Disconnect();
+}
+
+bool VirtualMidiDevice::IsSystemGone() const {
+#ifdef KESTRANE_HAVE_JACK
+    return ports->jackInput && ports->jackInput->IsServerGone();
+#else
+    return false;
+#endif
+}
+
+uint64_t VirtualMidiDevice::GetDroppedByteCount() const {
+#ifdef KESTRANE_HAVE_JACK
+    if (ports->jackInput)
+        return ports->jackInput->GetDroppedBytes();
+#endif
+    return 0;
 }
 
 void VirtualMidiDevice::Pump(uint32_t waitMs) {
     std::deque<std::vector<uint8_t>> messages;
+#ifdef KESTRANE_HAVE_JACK
+    if (ports->jackInput) {
+        // JACK's process callback must not wait for a lock, so this looks
+        // now and then instead of being woken.
+        constexpr uint32_t kLookMs = 2;
+        for (uint32_t waited = 0;; waited += kLookMs) {
+            for (std::vector<uint8_t>& event : ports->jackInput->Take())
+                messages.push_back(std::move(event));
+            if (!messages.empty() || waited >= waitMs || ports->jackInput->IsServerGone())
+                break;
+            SleepMs(kLookMs);
+        }
+        std::lock_guard<std::mutex> lock(ports->mutex);
+        ports->received += messages.size();
+    } else
+#endif
     {
         std::unique_lock<std::mutex> lock(ports->mutex);
         ports->arrived.wait_for(lock, std::chrono::milliseconds(waitMs),

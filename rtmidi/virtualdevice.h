@@ -5,9 +5,10 @@
 // input, listed among other programs' outputs) and "NAME-01:NAME" or the
 // like (the output); on ALSA, the client NAME with a port NAME each.
 //
-// Each MIDI message that arrives is handed to the device as one message,
-// as the sender's port sent it (RtMidi joins the pieces of a SysEx message
-// that was cut for size). The device's answers go out on its own thread.
+// What arrives is handed to the device as it came: on JACK each event, read
+// straight from JACK; elsewhere each message RtMidi delivers (RtMidi joins
+// the pieces of a SysEx message). The device reads them as one byte stream.
+// The device's answers go out on its own thread.
 #pragma once
 
 #include "devicesim.h"
@@ -33,8 +34,14 @@ public:
     // is waiting, waits up to waitMs for one first.
     void Pump(uint32_t waitMs);
 
-    // Messages received through the input so far.
+    // Messages (events on JACK) received through the input so far.
     uint64_t GetMessageCount() const;
+    // Whether the MIDI system went away (the JACK server stopped); nothing
+    // arrives any more.
+    bool IsSystemGone() const;
+    // Bytes that arrived faster than the device could take them and were
+    // dropped.
+    uint64_t GetDroppedByteCount() const;
 
 private:
     struct Ports;

@@ -10,31 +10,61 @@
 
 namespace {
 
+std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                           &wide[0], static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return wide;
+}
+
 TEST(UnquoteCommandLineTest, QuotesGoOnlyWhenThePathHasThem) {
     const struct {
-        const char* commandLine;
-        const char* expected;
+        const wchar_t* commandLine;
+        const wchar_t* expected;
     } cases[] = {
         // Windows quotes a path only when it holds a space.
-        {"\"C:\\dir\\a b.upd\"", "C:\\dir\\a b.upd"},
-        {"abc.upd", "abc.upd"},
-        {"C:\\dir\\abc.upd", "C:\\dir\\abc.upd"},
-        {"\"abc.upd\"", "abc.upd"},
-        {"a", "a"},
-        {"ab", "ab"},
+        {L"\"C:\\dir\\a b.upd\"", L"C:\\dir\\a b.upd"},
+        {L"abc.upd", L"abc.upd"},
+        {L"C:\\dir\\abc.upd", L"C:\\dir\\abc.upd"},
+        {L"\"abc.upd\"", L"abc.upd"},
+        {L"a", L"a"},
+        {L"ab", L"ab"},
         // White space around the argument is not part of the path.
-        {"  \"Z:\\tmp\\x y.syx\"  ", "Z:\\tmp\\x y.syx"},
-        {"abc.upd \t", "abc.upd"},
+        {L"  \"Z:\\tmp\\x y.syx\"  ", L"Z:\\tmp\\x y.syx"},
+        {L"abc.upd \t", L"abc.upd"},
         // An unclosed quote still names the path after it.
-        {"\"abc.upd", "abc.upd"},
-        {"\"\"", ""},
-        {"\"", ""},
-        {"", ""},
-        {"   ", ""},
+        {L"\"abc.upd", L"abc.upd"},
+        {L"\"\"", L""},
+        {L"\"", L""},
+        {L"", L""},
+        {L"   ", L""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(UnquoteCommandLine(c.commandLine), c.expected) << "[" << c.commandLine << "]";
-    EXPECT_EQ(UnquoteCommandLine(nullptr), "");
+    EXPECT_EQ(UnquoteCommandLine(nullptr), L"");
+}
+
+// What WinMain's command line holds, from the whole command line.
+TEST(CommandLineArgumentsTest, TheTextAfterTheProgramsName) {
+    const struct {
+        const wchar_t* commandLine;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"Kestrane.exe", L""},
+        {L"Kestrane.exe C:\\a.upd", L"C:\\a.upd"},
+        {L"\"C:\\Program Files\\Kestrane.exe\" \"C:\\x y\\a.upd\"", L"\"C:\\x y\\a.upd\""},
+        // Blanks inside the program's quotes belong to its name; an
+        // argument's own blanks and quotes stay for UnquoteCommandLine.
+        {L"\"C:\\my app\\k.exe\"\t  a b.upd ", L"a b.upd "},
+        {L"k\"x y\".exe abc.upd", L"abc.upd"},
+        {L"Kestrane.exe   ", L""},
+        {L"Kestrane.exe \u66f4\u65b0\\a.upd", L"\u66f4\u65b0\\a.upd"},
+        {L"", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CommandLineArguments(c.commandLine), c.expected) << "[" << c.commandLine << "]";
+    EXPECT_EQ(CommandLineArguments(nullptr), L"");
 }
 
 TEST(CopyFileNameTest, CutToFitAndAlwaysTerminated) {
@@ -56,19 +86,19 @@ TEST(CopyFileNameTest, CutToFitAndAlwaysTerminated) {
 
 TEST(FindFirstFileNameTest, TheFirstMatchOrNothing) {
     TempFolder folder;
-    const std::string pattern = folder.Path() + "\\*.upd";
-    EXPECT_EQ(FindFirstFileName(pattern.c_str()), "");
+    const std::wstring pattern = Wide(folder.Path() + "\\*.upd");
+    EXPECT_EQ(FindFirstFileName(pattern.c_str()), L"");
 
     folder.Write("notes.txt", "x");
-    EXPECT_EQ(FindFirstFileName(pattern.c_str()), "");
+    EXPECT_EQ(FindFirstFileName(pattern.c_str()), L"");
 
     folder.Write("one.upd", "x");
-    EXPECT_EQ(FindFirstFileName(pattern.c_str()), "one.upd");
+    EXPECT_EQ(FindFirstFileName(pattern.c_str()), L"one.upd");
 
     // With two, the one the system reports first; a name, not a path.
     folder.Write("two.upd", "x");
-    const std::string found = FindFirstFileName(pattern.c_str());
-    EXPECT_TRUE(found == "one.upd" || found == "two.upd") << found;
+    const std::wstring found = FindFirstFileName(pattern.c_str());
+    EXPECT_TRUE(found == L"one.upd" || found == L"two.upd") << found;
 }
 
 // Handle values are handed out again once freed, so a search that kept its
@@ -76,12 +106,12 @@ TEST(FindFirstFileNameTest, TheFirstMatchOrNothing) {
 TEST(FindFirstFileNameTest, ReleasesTheSearchHandle) {
     TempFolder folder;
     folder.Write("one.upd", "x");
-    const std::string pattern = folder.Path() + "\\*.upd";
+    const std::wstring pattern = Wide(folder.Path() + "\\*.upd");
     for (int round = 0; round < 3; ++round) {
         HANDLE before = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         ASSERT_NE(before, nullptr);
         CloseHandle(before);
-        ASSERT_EQ(FindFirstFileName(pattern.c_str()), "one.upd");
+        ASSERT_EQ(FindFirstFileName(pattern.c_str()), L"one.upd");
         HANDLE after = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         CloseHandle(after);
         EXPECT_EQ(after, before) << "round " << round;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -126,3 +127,77 @@ public:
 private:
     char saved[MAX_PATH] = {};
 };
+
+// A folder of its own under the temporary folder, made, filled and removed
+// through the wide functions in "\\?\" form: its paths may be longer than
+// MAX_PATH and hold characters the ANSI code page lacks.
+class WideTempFolder {
+public:
+    WideTempFolder() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        static const unsigned runId = std::random_device()();
+        static int counter = 0;
+        root = std::wstring(temp) + L"kestrane-wide-" + std::to_wstring(GetCurrentProcessId()) +
+               L"-" + std::to_wstring(runId) + L"-" + std::to_wstring(++counter);
+        CreateDirectoryW(Extended(root).c_str(), nullptr);
+    }
+    ~WideTempFolder() { Remove(root); }
+    WideTempFolder(const WideTempFolder&) = delete;
+    WideTempFolder& operator=(const WideTempFolder&) = delete;
+
+    // Makes the folders root\names[0]\names[1]...; returns the last one.
+    std::wstring MakeFolders(const std::vector<std::wstring>& names) const {
+        std::wstring path = root;
+        for (const std::wstring& name : names) {
+            path += L"\\" + name;
+            CreateDirectoryW(Extended(path).c_str(), nullptr);
+        }
+        return path;
+    }
+
+    // Writes a file at a full path; false when it could not be written.
+    static bool Write(const std::wstring& path, const std::string& bytes) {
+        HANDLE file = CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        DWORD written = 0;
+        const bool ok =
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+        CloseHandle(file);
+        return ok;
+    }
+
+    const std::wstring& Path() const { return root; }
+
+private:
+    static std::wstring Extended(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+    static void Remove(const std::wstring& folder) {
+        WIN32_FIND_DATAW found = {};
+        HANDLE search = FindFirstFileW(Extended(folder + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..")
+                    continue;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    Remove(folder + L"\\" + name);
+                else
+                    DeleteFileW(Extended(folder + L"\\" + name).c_str());
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(Extended(folder).c_str());
+    }
+
+    std::wstring root;
+};
+
+// What the program reads through an ANSI file name.
+inline std::string ReadAnsiFile(const std::string& name) {
+    std::ifstream file(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}

@@ -2,6 +2,8 @@
 // start-up hand-over, StartUpdate, the automatic pick-up's reading, drops and
 // the worker's own failures. The main window is a stand-in that keeps what is
 // posted to it; no dialog opens on these paths.
+#include "ansipath.h"
+#include "apptexts.h"
 #include "filenames.h"
 #include "openfile.h"
 #include "resource.h"
@@ -42,12 +44,12 @@ protected:
 
 TEST_F(StartUpTest, CommandLinePathStartsARunWhole) {
     const struct {
-        const char* commandLine;
+        const wchar_t* commandLine;
         const char* fileName;
     } cases[] = {
-        {"abc.upd", "abc.upd"},
-        {"\"C:\\dir\\a b.upd\"", "C:\\dir\\a b.upd"},
-        {"Z:\\updates\\pad.syx", "Z:\\updates\\pad.syx"},
+        {L"abc.upd", "abc.upd"},
+        {L"\"C:\\dir\\a b.upd\"", "C:\\dir\\a b.upd"},
+        {L"Z:\\updates\\pad.syx", "Z:\\updates\\pad.syx"},
     };
     for (const auto& c : cases) {
         HandOverStartupFile(c.commandLine, false);
@@ -64,7 +66,7 @@ TEST_F(StartUpTest, CommandLineWinsOverTheWorkingFolder) {
     TempFolder folder;
     folder.Write("found.upd", "x");
     WorkingFolder inFolder(folder.Path());
-    HandOverStartupFile("given.upd", false);
+    HandOverStartupFile(L"given.upd", false);
     EXPECT_STREQ(updateFileName, "given.upd");
     const std::vector<PostedMessage> posted = Take();
     ASSERT_EQ(posted.size(), 1u);
@@ -76,7 +78,7 @@ TEST_F(StartUpTest, WithoutArgumentTheFolderUpdateFileIsOffered) {
     folder.Write("readme.txt", "x");
     folder.Write("pad.upd", "x");
     WorkingFolder inFolder(folder.Path());
-    HandOverStartupFile("", false);
+    HandOverStartupFile(L"", false);
     EXPECT_STREQ(updateFileName, "pad.upd");
     const std::vector<PostedMessage> posted = Take();
     ASSERT_EQ(posted.size(), 1u);
@@ -89,11 +91,11 @@ TEST_F(StartUpTest, NothingOfferedInDebugConsoleModeOrWithoutUpdateFile) {
     TempFolder folder;
     folder.Write("pad.syx", "x");
     WorkingFolder inFolder(folder.Path());
-    HandOverStartupFile("", false);
+    HandOverStartupFile(L"", false);
     EXPECT_TRUE(Take().empty());
 
     folder.Write("pad.upd", "x");
-    HandOverStartupFile("", true);
+    HandOverStartupFile(L"", true);
     EXPECT_TRUE(Take().empty());
     EXPECT_STREQ(updateFileName, "unchanged");
 }
@@ -146,6 +148,94 @@ TEST_F(StartUpdateTest, NothingHappensDuringARun) {
     bRunThread = false;
     OnFileOpen(window, 1);
     ExpectRunFailure(Take(), kTruncated);
+}
+
+// 更新 ("update"): characters the Western code pages lack.
+const std::wstring kJapanese = L"\u66f4\u65b0";
+
+// Files whose paths the ANSI functions cannot take: in a Japanese folder,
+// over MAX_PATH, and too deep for even the short path to fit.
+class PathRouteTest : public StartUpdateTest {
+protected:
+    void SetUp() override {
+        StartUpdateTest::SetUp();
+        CopyFileName(updateFileName, "unchanged");
+        japanese = folder.MakeFolders({kJapanese}) + L"\\cut.upd";
+        longPath =
+            folder.MakeFolders({std::wstring(120, L'a'), std::wstring(120, L'b')}) + L"\\cut.upd";
+        tooDeep = folder.MakeFolders(std::vector<std::wstring>(30, L"abcdefgh")) + L"\\cut.upd";
+        ASSERT_TRUE(folder.Write(japanese, TruncatedUpdate()));
+        ASSERT_TRUE(folder.Write(longPath, TruncatedUpdate()));
+        ASSERT_TRUE(folder.Write(tooDeep, TruncatedUpdate()));
+    }
+
+    WideTempFolder folder;
+    std::wstring japanese;
+    std::wstring longPath;
+    std::wstring tooDeep;
+};
+
+// The command line and the start-up search hand over a name that opens the
+// file; without one, the failure box says why instead of calling the file bad.
+TEST_F(PathRouteTest, StartUpHandsOverANameThatOpens) {
+    for (const std::wstring& path : {japanese, longPath}) {
+        SCOPED_TRACE(path.size());
+        CopyFileName(updateFileName, "unchanged");
+        HandOverStartupFile((L"\"" + path + L"\"").c_str(), false);
+        const std::vector<PostedMessage> posted = Take();
+        ASSERT_EQ(posted.size(), 1u);
+        EXPECT_EQ(posted[0].message, static_cast<UINT>(WM_COMMAND));
+        EXPECT_EQ(ReadAnsiFile(updateFileName), TruncatedUpdate()) << updateFileName;
+    }
+
+    CopyFileName(updateFileName, "unchanged");
+    HandOverStartupFile(tooDeep.c_str(), false);
+    ExpectRunFailure(Take(), UnusablePathText(true, false));
+    EXPECT_STREQ(updateFileName, "unchanged");
+    HandOverStartupFile((folder.Path() + L"\\" + kJapanese + L"\\missing.upd").c_str(), false);
+    ExpectRunFailure(Take(), UnusablePathText(false, true));
+}
+
+TEST_F(PathRouteTest, PickUpOffersAFileWithAJapaneseName) {
+    const std::wstring inFolder = folder.MakeFolders({L"pickup"});
+    ASSERT_TRUE(folder.Write(inFolder + L"\\" + kJapanese + L".upd", "offered"));
+    wchar_t saved[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, saved);
+    ASSERT_TRUE(SetCurrentDirectoryW(inFolder.c_str()));
+    HandOverStartupFile(L"", false);
+    SetCurrentDirectoryW(saved);
+    const std::vector<PostedMessage> posted = Take();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].message, WM_LOAD_UPDATE_FILE);
+    EXPECT_EQ(ReadAnsiFile(updateFileName), "offered") << updateFileName;
+}
+
+// A wide drop handle, as Wine and Explorer make them.
+HDROP MakeWideDrop(const std::vector<std::wstring>& names) {
+    std::wstring list;
+    for (const std::wstring& name : names)
+        list += name + L'\0';
+    list += L'\0';
+    const size_t bytes = list.size() * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + bytes);
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(block));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), list.data(), bytes);
+    GlobalUnlock(block);
+    return static_cast<HDROP>(block);
+}
+
+// The file is read (and found truncated), not taken for a bad one.
+TEST_F(PathRouteTest, DroppedFileIsReadThroughItsShortName) {
+    for (const std::wstring& path : {japanese, longPath}) {
+        SCOPED_TRACE(path.size());
+        OnDropFiles(window, MakeWideDrop({path}));
+        ExpectRunFailure(Take(), kTruncated);
+    }
+    OnDropFiles(window, MakeWideDrop({tooDeep, japanese}));
+    ExpectRunFailure(Take(), UnusablePathText(true, false));
+    EXPECT_FALSE(bRunThread);
 }
 
 // The automatic pick-up reads the file itself: one it cannot read is

@@ -235,6 +235,25 @@ TEST_F(OpenFileTest, ChosenFileRunsAtOnce) {
     EXPECT_EQ(Hex(Record()), Hex(ExpectedWire(update)));
 }
 
+// The wide dialog hands over a path in a folder named in Japanese (更新),
+// which the run opens through its short name. (Wine's dialog itself cannot
+// take a typed path of over 260 characters: it overflows its stack.)
+TEST_F(OpenFileTest, ChosenFileInAJapaneseFolderRuns) {
+    const std::string update = UpdateFile("", {{SysExData(3, 200, 7), 0}}, kFastPort);
+    const std::string path = WriteFileAnywhere(u8"\u66f4\u65b0\\chosen.upd", update);
+    // Out of the working folder, where it would be offered at start-up.
+    SetEnv("KESTRANE_SIM_UPDATE", WriteFileAnywhere("files\\device.upd", update));
+    ASSERT_NO_FATAL_FAILURE(Start(""));
+    ASSERT_TRUE(SendCommand(Main(), ID_FILE_OPEN));
+    HWND open = WaitForBox("Open");
+    ASSERT_NE(open, nullptr);
+    ASSERT_TRUE(SetControlText(open, kFileNameField, path));
+    ASSERT_NO_FATAL_FAILURE(Press(open, IDOK));
+    ASSERT_NO_FATAL_FAILURE(FinishRun(kSuccess));
+    EXPECT_EQ(CloseAndWait(), 0u);
+    EXPECT_EQ(Hex(Record()), Hex(ExpectedWire(update)));
+}
+
 // While a run waits for the user between its two portions, File/Open, Exit
 // (and Esc's IDCANCEL) and dropped files do nothing; About still opens,
 // centred over the window. Once the run has ended a drop works again.

@@ -83,6 +83,72 @@ INSTANTIATE_TEST_SUITE_P(Kestrane, CommandLineTest, testing::ValuesIn(kArgumentC
                              return std::string(info.param.name);
                          });
 
+// Paths the program's ANSI file functions cannot take as they are: a folder
+// named in Japanese (更新) and a path of over 260 characters. The command
+// line hands the run the short name Wine makes for them.
+struct PathCase {
+    const char* name;
+    std::string file; // UTF-8, below the working folder
+};
+
+void PrintTo(const PathCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class UnusualPathTest : public AppSession, public testing::WithParamInterface<PathCase> {};
+
+TEST_P(UnusualPathTest, RunsTheUpdate) {
+    const PathCase& c = GetParam();
+    const std::string update = UpdateFile("", {{SysExData(3, 200, 5), 0}}, kFastPort);
+    const std::string path = WriteFileAnywhere(c.file, update);
+    // The device reads its copy under a plain name.
+    SetEnv("KESTRANE_SIM_UPDATE", WriteFile("device.upd", update));
+    ASSERT_NO_FATAL_FAILURE(Start("\"" + path + "\""));
+    ASSERT_NO_FATAL_FAILURE(FinishRun(kSuccess));
+    EXPECT_EQ(SummaryRow(), kSummary);
+    EXPECT_EQ(CloseAndWait(), 0u);
+    EXPECT_EQ(Hex(Record()), Hex(ExpectedWire(update)));
+}
+
+const PathCase kPathCases[] = {
+    {"JapaneseFolder", u8"\u66f4\u65b0\\update.upd"},
+    {"JapaneseName", u8"files\\\u66f4\u65b0.upd"},
+    {"Over260Characters", std::string(100, 'a') + "\\" + std::string(100, 'b') + "\\" +
+                              std::string(100, 'c') + "\\update.upd"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Kestrane, UnusualPathTest, testing::ValuesIn(kPathCases),
+                         [](const testing::TestParamInfo<PathCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Folders of 8.3 names are their own short names: 30 of them make a path
+// that stays over 260 characters. The failure box says that the path cannot
+// be used, not that the file is bad, and the window stays ready for another.
+using UnusablePathTest = AppSession;
+
+TEST_F(UnusablePathTest, ReportedAsSuchAndNotAsABadFile) {
+    std::string deep;
+    for (int i = 0; i < 30; ++i)
+        deep += "abcdefgh\\";
+    const std::string path = WriteFileAnywhere(
+        deep + "update.upd", UpdateFile("", {{SysExData(3, 200, 5), 0}}, kFastPort));
+    ASSERT_GT(path.size(), 260u);
+    ASSERT_NO_FATAL_FAILURE(Start("\"" + path + "\""));
+    HWND failed = WaitForBox("Kestrane");
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(BoxText(failed),
+              std::string(kFailedPrefix) +
+                  "The path of the update file is too long for this program (it takes at most 259 "
+                  "characters), and Windows has no short name for it that fits. Move the file to a "
+                  "folder with a shorter path, or give it a shorter name, and open it from there.");
+    ASSERT_NO_FATAL_FAILURE(Press(failed, IDOK));
+    EXPECT_EQ(StatusRow(), "Waiting for update file.");
+    EXPECT_TRUE(WaitUntil([&] { return AcceptsFiles(); }, kWindowMs));
+    EXPECT_EQ(CloseAndWait(), 0u);
+    EXPECT_EQ(Record().size(), 0u);
+}
+
 // A two-portion update against devices that answer in different ways. The
 // first portion is always accepted, so the box between the portions comes
 // with the first half of the bar and the accepted status.

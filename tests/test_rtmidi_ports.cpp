@@ -1,5 +1,7 @@
-// The RtMidi port's choice of ports by name, its own ports never taken, the
-// names of the MIDI systems, and a port whose MIDI system cannot be reached.
+// The RtMidi port's choice of ports by name, its own ports never taken, any
+// Kestrane's output known by its name (a device another one sends to is
+// busy), the names of the MIDI systems, and a port whose MIDI system cannot
+// be reached.
 #include "midisystem.h"
 #include "portnames.h"
 #include "rtmidiport.h"
@@ -40,6 +42,27 @@ TEST(RtMidiPortsTest, OwnPortsAreKnownByTheirPortName) {
     EXPECT_NE(own[0], own[1]);
     EXPECT_TRUE(IsOwnPort("kestrane-cli:" + own[1], own));
     EXPECT_NE(own[0].find(std::to_string(static_cast<long>(getpid()))), std::string::npos);
+}
+
+TEST(RtMidiPortsTest, AnyKestranesOutputIsKnownByItsPortName) {
+    struct Case {
+        const char* listed;
+        bool output;
+    };
+    const Case cases[] = {
+        {"kestrane-cli:kestrane 4711 out", true},
+        {"kestrane-cli-01:kestrane 98765 out", true},   // another process, a renamed client
+        {"kestrane-cli:kestrane 4711 out 129:0", true}, // ALSA adds client:port numbers
+        {"kestrane-cli:kestrane 4711 in", false},
+        {"kestrane-cli:kestrane  out", false},
+        {"kestrane-cli:kestrane 4711 output", false},
+        {"kestrane-cli:kestrane x1 out", false},
+        {"kestrane 4711 out", false}, // no port part
+        {"Pad:Pad", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsKestraneOutput(c.listed), c.output) << c.listed;
+    EXPECT_TRUE(IsKestraneOutput("kestrane-cli:" + OwnPortName("out")));
 }
 
 TEST(RtMidiPortsTest, TheFirstMatchingPortThatIsNotOwnWins) {

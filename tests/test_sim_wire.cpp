@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <numeric>
 #include <sstream>
@@ -166,15 +167,17 @@ TEST(DeviceSimWire, CorrectWiresAreAcceptedWhateverTheChunks) {
     }
 }
 
-// Wrong wires sent straight to the device, message by message. The portion
-// 11 .. 1A in chunks of four goes out as F0 11 12 13 14 F7 | F0 15 16 17 18 F7
-// | F0 19 1A F7, wire bytes 0-5, 6-11 and 12-15.
+// Wrong wires sent straight to the device, delivery by delivery, read as a
+// byte stream and, with whole blocks, as blocks. The portion 11 .. 1A in
+// chunks of four goes out as F0 11 12 13 14 F7 | F0 15 16 17 18 F7 |
+// F0 19 1A F7, wire bytes 0-5, 6-11 and 12-15.
 TEST(DeviceSimWire, WrongWiresAreCaughtAtTheirFirstDifference) {
     const Bytes first = {0xF0, 0x11, 0x12, 0x13, 0x14, 0xF7};
     const Bytes second = {0xF0, 0x15, 0x16, 0x17, 0x18, 0xF7};
     const Bytes third = {0xF0, 0x19, 0x1A, 0xF7};
     struct Case {
         const char* name;
+        bool wholeBlocks;
         bool chunks;
         std::vector<Bytes> messages;
         bool complete; // and then answered with failure
@@ -183,42 +186,98 @@ TEST(DeviceSimWire, WrongWiresAreCaughtAtTheirFirstDifference) {
     };
     const Case cases[] = {
         {"a changed byte",
+         false,
          true,
          {first, {0xF0, 0x15, 0x16, 0x63, 0x18, 0xF7}, third},
          true,
          9,
          "portion 1 differs at wire byte 9: expected 0x17, received 0x63"},
-        {"a missing chunk: the portion waits for one more message",
+        {"a missing chunk: the portion waits for more bytes",
+         false,
          true,
-         {first, third},
+         {first, third, third},
          false,
          7,
          "portion 1 differs at wire byte 7: expected 0x15, received 0x19"},
-        {"a missing chunk: a later message ends the portion",
+        {"a missing chunk: the stream's next bytes end the portion",
+         false,
          true,
-         {first, third, third},
+         {first, third, third, third},
          true,
          7,
          "portion 1 differs at wire byte 7: expected 0x15, received 0x19"},
-        {"a missing end of message",
+        {"a missing end of message: the portion starts over at the next F0",
+         false,
          true,
          {{0xF0, 0x11, 0x12, 0x13, 0x14}, second, third},
-         true,
-         5,
-         "portion 1 differs at wire byte 5: expected 0xf7, received none"},
+         false,
+         1,
+         "portion 1 differs at wire byte 1: expected 0x11, received 0x15"},
         {"a byte too many",
+         false,
          true,
          {first, second, {0xF0, 0x19, 0x1A, 0x1B, 0xF7}},
          true,
          15,
          "portion 1 differs at wire byte 15: expected 0xf7, received 0x1b"},
-        {"the right data cut in other chunks",
+        {"the data cut in other messages",
+         false,
          true,
          {{0xF0, 0x11, 0x12, 0x13, 0x14, 0x15, 0xF7}, {0xF0, 0x16, 0x17, 0x18, 0x19, 0x1A, 0xF7}},
          false,
          5,
          "portion 1 differs at wire byte 5: expected 0xf7, received 0x15"},
         {"framing where none belongs",
+         false,
+         false,
+         {{0x11, 0x12, 0x13, 0x14}, {0xF0, 0x15, 0x16, 0x17, 0x18, 0xF7}, {0x19, 0x1A}},
+         true,
+         4,
+         "portion 1 differs at wire byte 4: expected 0x15, received 0xf0"},
+        {"whole blocks: the right bytes in other deliveries",
+         true,
+         true,
+         {{0xF0, 0x11, 0x12}, {0x13, 0x14, 0xF7}, second, third},
+         true,
+         3,
+         "portion 1 differs at wire byte 3: expected 0x13, received none"},
+        {"whole blocks: a missing chunk: the portion waits for one more message",
+         true,
+         true,
+         {first, third},
+         false,
+         7,
+         "portion 1 differs at wire byte 7: expected 0x15, received 0x19"},
+        {"whole blocks: a missing chunk: a later message ends the portion",
+         true,
+         true,
+         {first, third, third},
+         true,
+         7,
+         "portion 1 differs at wire byte 7: expected 0x15, received 0x19"},
+        {"whole blocks: a missing end of message",
+         true,
+         true,
+         {{0xF0, 0x11, 0x12, 0x13, 0x14}, second, third},
+         true,
+         5,
+         "portion 1 differs at wire byte 5: expected 0xf7, received none"},
+        {"whole blocks: a byte too many",
+         true,
+         true,
+         {first, second, {0xF0, 0x19, 0x1A, 0x1B, 0xF7}},
+         true,
+         15,
+         "portion 1 differs at wire byte 15: expected 0xf7, received 0x1b"},
+        {"whole blocks: the right data cut in other chunks",
+         true,
+         true,
+         {{0xF0, 0x11, 0x12, 0x13, 0x14, 0x15, 0xF7}, {0xF0, 0x16, 0x17, 0x18, 0x19, 0x1A, 0xF7}},
+         false,
+         5,
+         "portion 1 differs at wire byte 5: expected 0xf7, received 0x15"},
+        {"whole blocks: framing where none belongs",
+         true,
          false,
          {{0x11, 0x12, 0x13, 0x14}, {0xF0, 0x15, 0x16, 0x17, 0x18, 0xF7}, {0x19, 0x1A}},
          true,
@@ -233,6 +292,7 @@ TEST(DeviceSimWire, WrongWiresAreCaughtAtTheirFirstDifference) {
         ScopedVirtualTime time(clock);
         const PortSettings settings = Chunking(4, 4, c.chunks);
         DeviceSim device({data}, settings, &clock);
+        device.SetWholeBlocks(c.wholeBlocks);
         SimMidiPort port(device, settings);
         for (const Bytes& message : c.messages)
             port.SendVerbatim(message.data(), static_cast<uint32_t>(message.size()));
@@ -246,6 +306,92 @@ TEST(DeviceSimWire, WrongWiresAreCaughtAtTheirFirstDifference) {
         EXPECT_TRUE(log.Contains(std::string("DeviceSim: ") + c.logged + "\n")) << log.Text();
         EXPECT_EQ(port.TakeSysEx(),
                   c.complete ? BuildUpdateStatusMessage(kStatusFailed, 1) : Bytes());
+    }
+}
+
+// The right bytes reach the device whatever deliveries they come in, and
+// with what a MIDI device ignores between them: real-time bytes anywhere,
+// other messages and stray bytes between SysEx messages, an Identity Request
+// between two messages of a portion. A message cut off before its end makes
+// the portion start over at the next F0.
+TEST(DeviceSimWire, StreamIsJudgedByItsBytes) {
+    struct Case {
+        const char* name;
+        std::vector<Bytes> deliveries;
+        uint32_t restarts;
+        int identityRequests;
+        uint64_t ignored;
+    };
+    // The portion 11 .. 1A in chunks of four, as in the test above.
+    const Bytes wire = {0xF0, 0x11, 0x12, 0x13, 0x14, 0xF7, 0xF0, 0x15,
+                        0x16, 0x17, 0x18, 0xF7, 0xF0, 0x19, 0x1A, 0xF7};
+    auto bytewise = [](const Bytes& bytes) {
+        std::vector<Bytes> deliveries(bytes.size());
+        std::transform(bytes.begin(), bytes.end(), deliveries.begin(),
+                       [](uint8_t byte) { return Bytes{byte}; });
+        return deliveries;
+    };
+    const Case cases[] = {
+        {"one delivery", {wire}, 0, 0, 0},
+        {"byte by byte", bytewise(wire), 0, 0, 0},
+        {"cut inside messages",
+         {{0xF0, 0x11, 0x12},
+          {0x13, 0x14, 0xF7, 0xF0, 0x15},
+          {0x16, 0x17, 0x18, 0xF7, 0xF0, 0x19},
+          {0x1A, 0xF7}},
+         0,
+         0,
+         0},
+        {"clock and active sensing inside messages",
+         {{0xF0, 0x11, 0xF8, 0x12, 0x13, 0x14, 0xF7, 0xFE, 0xF0, 0x15, 0x16, 0x17, 0x18},
+          {0xF8},
+          {0xF7, 0xF0, 0x19, 0x1A, 0xFE, 0xF7}},
+         0,
+         0,
+         4},
+        {"a note, a program change and stray bytes between messages",
+         {{0xF0, 0x11, 0x12, 0x13, 0x14, 0xF7, 0x90, 0x3C, 0x40, 0x3E, 0x00},
+          {0xC0, 0x05, 0xF7, 0x01, 0xF0, 0x15, 0x16, 0x17, 0x18, 0xF7, 0xF0, 0x19, 0x1A, 0xF7}},
+         0,
+         0,
+         9},
+        {"an identity request between two messages",
+         {{0xF0, 0x11, 0x12, 0x13, 0x14, 0xF7, 0xF0, 0x7E, 0x7F},
+          {0x06, 0x01, 0xF7, 0xF0, 0x15, 0x16, 0x17, 0x18, 0xF7, 0xF0, 0x19, 0x1A, 0xF7}},
+         0,
+         1,
+         0},
+        {"a message cut off, then the whole portion",
+         {{0xF0, 0x11, 0x12, 0x13, 0x14, 0xF7, 0xF0, 0x15, 0x16}, wire},
+         1,
+         0,
+         0},
+        {"a message cut off by a note, then the whole portion",
+         {{0xF0, 0x11, 0x12, 0x90, 0x3C, 0x40}, wire},
+         1,
+         0,
+         3},
+    };
+    const Bytes data = {0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log;
+        VirtualClock clock;
+        ScopedVirtualTime time(clock);
+        const PortSettings settings = Chunking(4, 4);
+        DeviceSim device({data}, settings, &clock);
+        SimMidiPort port(device, settings);
+        for (const Bytes& delivery : c.deliveries)
+            port.SendVerbatim(delivery.data(), static_cast<uint32_t>(delivery.size()));
+        SleepMs(100);
+
+        const PortionReport report = device.GetPortionReports().at(0);
+        EXPECT_TRUE(report.complete);
+        EXPECT_TRUE(report.matched) << log.Text();
+        EXPECT_EQ(report.restarts, c.restarts);
+        EXPECT_EQ(device.GetIdentityRequestCount(), c.identityRequests);
+        EXPECT_EQ(device.GetIgnoredByteCount(), c.ignored);
+        EXPECT_EQ(log.Count(", answering accept\n"), 1u) << log.Text();
     }
 }
 

@@ -7,7 +7,9 @@
 // every test here uses the one layout below, set before any test runs.
 // Where the driver is not installed the tests skip.
 #include "mididevices.h"
+#include "sendupdate.h"
 #include "testsupport.h"
+#include "update.h"
 #include "winmidiport.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +25,7 @@
 #include <iterator>
 #include <mutex>
 #include <random>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,10 +43,11 @@ constexpr int kOwnInput = 1;
 
 // The device's settings, cleared before every test.
 const char* const kDeviceVariables[] = {
-    "KESTRANE_SIM_UPDATE",      "KESTRANE_SIM_SCRIPT",       "KESTRANE_SIM_VERSION",
-    "KESTRANE_SIM_NO_IDENTITY", "KESTRANE_SIM_APPEAR",       "KESTRANE_SIM_UNPLUG",
-    "KESTRANE_SIM_BAUD",        "KESTRANE_SIM_SEND",         "KESTRANE_SIM_RECORD",
-    "KESTRANE_SIM_SESSION",     "KESTRANE_SIM_REQUEUE_DELAY"};
+    "KESTRANE_SIM_UPDATE",      "KESTRANE_SIM_SCRIPT",        "KESTRANE_SIM_VERSION",
+    "KESTRANE_SIM_NO_IDENTITY", "KESTRANE_SIM_APPEAR",        "KESTRANE_SIM_UNPLUG",
+    "KESTRANE_SIM_BAUD",        "KESTRANE_SIM_SEND",          "KESTRANE_SIM_RECORD",
+    "KESTRANE_SIM_SESSION",     "KESTRANE_SIM_REQUEUE_DELAY", "KESTRANE_SIM_ECHO",
+    "KESTRANE_SIM_LONG_LIMIT",  "KESTRANE_SIM_DONE_DELAY",    "KESTRANE_SIM_IN_PIECE"};
 
 // The MIDI wire's speed, at which the driver can play long messages.
 const char* const kWireBaud = "31250";
@@ -768,6 +772,128 @@ TEST_F(WinePortTest, BlockThatNeverComesBackIsLeftToTheDriverAndCounted) {
         Sleep(50);
     EXPECT_EQ(Record(), block);
     EXPECT_TRUE(log.Contains("MOM done message (NOT pausing)\n"));
+}
+
+// ---- Habits of other MIDI stacks ----
+// Windows' newer MIDI service hands SysEx input to WinMM programs in small
+// pieces, refuses long messages of 2049 bytes and more, and reports sent ones
+// done late; a MIDI-thru loop echoes everything back. The driver plays each.
+
+// Whether the user is told that the update went through.
+bool IsSuccess(SendOutcome outcome) {
+    return outcome == SendOutcome::DeviceAccepted || outcome == SendOutcome::VersionConfirmed ||
+           outcome == SendOutcome::DeviceAtVersion;
+}
+
+// Polls the stored message until it reads as an identity reply, or gives up.
+DeviceIdentity WaitForIdentity(WindowsMidiPort& port) {
+    const ULONGLONG start = GetTickCount64();
+    DeviceIdentity identity;
+    while (identity.version.empty() && GetTickCount64() - start < kPatienceMs) {
+        Sleep(20);
+        identity = ParseDeviceEnquiryResponse(port.GetSysEx());
+    }
+    return identity;
+}
+
+TEST_F(WinePortTest, VerdictsHoldUnderTheHabitsOfOtherMidiStacks) {
+    // One portion of two 2500-byte messages, each sent as one block (no data
+    // byte is 0x0A, where the sender could cut a block short).
+    std::vector<uint8_t> data;
+    for (uint8_t seed : {1, 2}) {
+        std::vector<uint8_t> message = Message(2500, seed);
+        std::replace(message.begin() + 1, message.end() - 1, uint8_t{0x0A}, uint8_t{0x0B});
+        data.insert(data.end(), message.begin(), message.end());
+    }
+    const std::string file = UpdateFileBuilder()
+                                 .Header("Pad", 1, 23)
+                                 .Portion(data, 0)
+                                 .Settings(std::string("win:t:name:") + kDeviceName +
+                                           ":ideal:1000:max:3000:delay:0:unprepdelay:0")
+                                 .Data();
+    std::istringstream stream(file);
+    const Update update(stream);
+    const std::string updatePath = TempPath(".upd");
+    {
+        std::ofstream out(updatePath, std::ios::binary);
+        out << file;
+    }
+    SetVariable("KESTRANE_SIM_UPDATE", updatePath);
+    SetVariable("KESTRANE_SIM_VERSION", "1.23");
+
+    using Environment = std::vector<std::pair<const char*, const char*>>;
+    struct Case {
+        const char* name;
+        Environment variables;
+        bool refused; // the blocks are refused: the update must not pass for sent
+    };
+    const Case cases[] = {
+        {"no habit", {}, false},
+        {"input in pieces of 6 bytes", {{"KESTRANE_SIM_IN_PIECE", "6"}}, false},
+        {"echo of everything sent", {{"KESTRANE_SIM_ECHO", "1"}}, false},
+        {"MOM_DONE 300 ms late", {{"KESTRANE_SIM_DONE_DELAY", "300"}}, false},
+        {"pieces, echo and late MOM_DONE together",
+         {{"KESTRANE_SIM_IN_PIECE", "6"},
+          {"KESTRANE_SIM_ECHO", "1"},
+          {"KESTRANE_SIM_DONE_DELAY", "300"}},
+         false},
+        {"long messages over 2048 bytes refused", {{"KESTRANE_SIM_LONG_LIMIT", "2048"}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string record = TempPath(".rec");
+        SetVariable("KESTRANE_SIM_RECORD", record);
+        SetVariable("KESTRANE_SIM_SESSION", record); // a fresh device
+        for (const auto& variable : c.variables)
+            SetVariable(variable.first, variable.second);
+
+        LogCapture log;
+        RecordingProgress progress;
+        SendResult result;
+        {
+            WindowsMidiPort port(update.GetPortSettings());
+            SimpleSysExSender sender(port);
+            result = sender.Send(update, progress);
+        }
+        ASSERT_EQ(result.portions.size(), 1u);
+        if (c.refused) {
+            EXPECT_FALSE(IsSuccess(result.outcome)) << testing::PrintToString(progress.completed);
+            EXPECT_FALSE(result.portions[0].sentWhole);
+            EXPECT_TRUE(ReadFileBytes(record).empty());
+            // Each refused block is named in the log, with its size, the
+            // system's reason and the way out.
+            char reason[MAXERRORLENGTH] = {};
+            midiOutGetErrorTextA(MMSYSERR_INVALPARAM, reason, sizeof reason);
+            for (int block : {1, 2}) {
+                EXPECT_TRUE(log.Contains(FormatText(
+                    "WindowsMidiPort::SendVerbatim: block %d of the portion (%d of the run), "
+                    "2500 bytes, refused by midiOutLongMsg: %s (%d). The MIDI system may take "
+                    "only shorter messages: an update with a smaller `max` chunk size may get "
+                    "through.\n",
+                    block, block, reason, static_cast<int>(MMSYSERR_INVALPARAM))))
+                    << log.Text();
+            }
+        } else {
+            EXPECT_EQ(result.outcome, SendOutcome::DeviceAccepted);
+            EXPECT_EQ(progress.completed,
+                      std::vector<std::string>{FormatText(kUpdatedFormat, "Pad", "1.23")});
+            EXPECT_TRUE(result.portions[0].sentWhole);
+            EXPECT_EQ(ReadFileBytes(record), data);
+            EXPECT_FALSE(log.Contains("refused by")) << log.Text();
+        }
+
+        // The identity reply is read right whatever the input does.
+        const std::vector<uint8_t> request = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+        WindowsMidiPort port(Settings(kDeviceName));
+        port.Send(request.data(), static_cast<uint32_t>(request.size()));
+        EXPECT_EQ(port.TakeSendFailures(), 0u);
+        EXPECT_EQ(WaitForIdentity(port).version, "1.23");
+
+        for (const auto& variable : c.variables)
+            SetEnvironmentVariableA(variable.first, nullptr);
+        DeleteFileA(record.c_str());
+    }
+    DeleteFileA(updatePath.c_str());
 }
 
 } // namespace

@@ -43,11 +43,12 @@ constexpr DWORD kWaitMs = 60000;
 const char* const kPrintListsArgument = "--print-device-lists";
 
 // Every variable that shapes the emulated device.
-const char* const kDeviceVariables[] = {"KESTRANE_SIM_UPDATE",  "KESTRANE_SIM_SCRIPT",
-                                        "KESTRANE_SIM_VERSION", "KESTRANE_SIM_NO_IDENTITY",
-                                        "KESTRANE_SIM_APPEAR",  "KESTRANE_SIM_UNPLUG",
-                                        "KESTRANE_SIM_RECORD",  "KESTRANE_SIM_BAUD",
-                                        "KESTRANE_SIM_SEND",    "KESTRANE_SIM_SESSION"};
+const char* const kDeviceVariables[] = {
+    "KESTRANE_SIM_UPDATE",      "KESTRANE_SIM_SCRIPT",  "KESTRANE_SIM_VERSION",
+    "KESTRANE_SIM_NO_IDENTITY", "KESTRANE_SIM_APPEAR",  "KESTRANE_SIM_UNPLUG",
+    "KESTRANE_SIM_RECORD",      "KESTRANE_SIM_BAUD",    "KESTRANE_SIM_SEND",
+    "KESTRANE_SIM_SESSION",     "KESTRANE_SIM_ECHO",    "KESTRANE_SIM_LONG_LIMIT",
+    "KESTRANE_SIM_DONE_DELAY",  "KESTRANE_SIM_IN_PIECE"};
 
 // Every variable that shapes the device lists.
 const char* const kLayoutVariables[] = {"KESTRANE_SIM_NAME",     "KESTRANE_SIM_OUT_NAME",
@@ -172,6 +173,7 @@ private:
 // at once, as the buffer may be queued again.
 struct Callback {
     UINT message = 0;
+    DWORD_PTR param1 = 0;
     MIDIHDR* header = nullptr;
     DWORD flags = 0;
     DWORD bytesRecorded = 0;
@@ -184,6 +186,7 @@ public:
     void Add(UINT message, DWORD_PTR param1) {
         Callback callback;
         callback.message = message;
+        callback.param1 = param1;
         callback.thread = GetCurrentThreadId();
         if (message == MOM_DONE || message == MIM_LONGDATA) {
             callback.header = reinterpret_cast<MIDIHDR*>(param1);
@@ -736,15 +739,106 @@ TEST_F(DriverTest, MalformedSettingsFailTheOpen) {
         {{"KESTRANE_SIM_UNPLUG", "0:10:100"}},
         {{"KESTRANE_SIM_BAUD", "fast"}},
         {{"KESTRANE_SIM_UPDATE", TempPath("no-such-update.upd")}},
+        {{"KESTRANE_SIM_LONG_LIMIT", "2k"}},
+        {{"KESTRANE_SIM_DONE_DELAY", "-5"}},
     };
     for (const Environment& variables : cases) {
         auto device = Configure(variables);
         Output output;
         EXPECT_EQ(output.Open(DeviceOutput()), MMSYSERR_ERROR) << variables[0].first;
     }
+    {
+        auto device = Configure({{"KESTRANE_SIM_IN_PIECE", "six"}});
+        Input input;
+        EXPECT_EQ(input.Open(DeviceInput()), MMSYSERR_ERROR) << "KESTRANE_SIM_IN_PIECE";
+    }
     auto device = Configure();
     Output output;
     EXPECT_EQ(output.Open(DeviceOutput()), MMSYSERR_NOERROR);
+}
+
+// ---- Habits of other MIDI stacks ----
+
+TEST_F(DriverTest, LongMessagesOverTheLimitAreRefusedAndNeverReachTheDevice) {
+    auto device = Configure({{"KESTRANE_SIM_LONG_LIMIT", "8"}});
+    Output output;
+    ASSERT_EQ(output.Open(DeviceOutput()), MMSYSERR_NOERROR);
+    const Bytes atLimit = SysEx(6);
+    ASSERT_EQ(output.SendLong(atLimit), MMSYSERR_NOERROR);
+    EXPECT_EQ(output.SendLong(SysEx(7)), MMSYSERR_INVALPARAM);
+    MIDIHDR& refused = output.LastHeader();
+    EXPECT_EQ(refused.dwFlags & (MHDR_DONE | MHDR_INQUEUE), 0u);
+    EXPECT_EQ(output.Unprepare(refused), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutShortMsg(output.handle, 0x00403C90), MMSYSERR_NOERROR); // not limited
+
+    EXPECT_EQ(output.callbacks.Of(MOM_DONE).size(), 1u);
+    Bytes expected = atLimit;
+    expected.insert(expected.end(), {0x90, 0x3C, 0x40});
+    EXPECT_EQ(Hex(Record()), Hex(expected));
+}
+
+TEST_F(DriverTest, ALateDoneComesAfterTheMessageHasReachedTheDevice) {
+    auto device = Configure({{"KESTRANE_SIM_DONE_DELAY", "3000"}});
+    Output output;
+    ASSERT_EQ(output.Open(DeviceOutput()), MMSYSERR_NOERROR);
+    const Bytes message = SysEx(20);
+    ASSERT_EQ(output.SendLong(message), MMSYSERR_NOERROR);
+    MIDIHDR& header = output.LastHeader();
+    // Delivered, but not yet reported done.
+    const ULONGLONG start = GetTickCount64();
+    while (Record() != message && GetTickCount64() - start < kWaitMs)
+        Sleep(10);
+    ASSERT_EQ(Hex(Record()), Hex(message));
+    EXPECT_EQ(header.dwFlags & MHDR_DONE, 0u);
+    EXPECT_EQ(output.Unprepare(header), MIDIERR_STILLPLAYING);
+    EXPECT_TRUE(output.callbacks.Of(MOM_DONE).empty());
+
+    std::vector<Callback> done = output.callbacks.WaitFor(MOM_DONE, 1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].header, &header);
+    EXPECT_EQ(done[0].flags & (MHDR_DONE | MHDR_INQUEUE), static_cast<DWORD>(MHDR_DONE));
+    EXPECT_EQ(output.Unprepare(header), MMSYSERR_NOERROR);
+}
+
+TEST_F(DriverTest, InputInPiecesGivesEachPieceABufferOfItsOwn) {
+    const Bytes message = SysEx(18); // 20 bytes: 6 + 6 + 6 + 2
+    auto device =
+        Configure({{"KESTRANE_SIM_IN_PIECE", "6"}, {"KESTRANE_SIM_SEND", "0:" + Hex(message)}});
+    Input input(5);
+    ASSERT_EQ(input.Open(DeviceInput()), MMSYSERR_NOERROR);
+    input.QueueAndStart();
+
+    std::vector<Callback> data = input.callbacks.WaitFor(MIM_LONGDATA, 4);
+    ASSERT_EQ(data.size(), 4u);
+    const DWORD sizes[] = {6, 6, 6, 2};
+    for (size_t i = 0; i < data.size(); ++i) {
+        EXPECT_EQ(data[i].bytesRecorded, sizes[i]) << i;
+        EXPECT_EQ(data[i].header, &input.headers[i]) << i;
+    }
+    EXPECT_EQ(Hex(input.Received()), Hex(message));
+}
+
+TEST_F(DriverTest, TheEchoReturnsWhatTheDeviceReceivesBeforeItsAnswer) {
+    auto device = Configure({{"KESTRANE_SIM_ECHO", "1"}, {"KESTRANE_SIM_VERSION", "2.05"}});
+    Output output;
+    Input input;
+    ASSERT_EQ(output.Open(DeviceOutput()), MMSYSERR_NOERROR);
+    ASSERT_EQ(input.Open(DeviceInput()), MMSYSERR_NOERROR);
+    input.QueueAndStart();
+
+    ASSERT_EQ(midiOutShortMsg(output.handle, 0x00403C90), MMSYSERR_NOERROR);
+    ASSERT_EQ(output.SendLong(IdentityRequest()), MMSYSERR_NOERROR);
+    std::vector<Callback> data = input.callbacks.WaitFor(MIM_LONGDATA, 2);
+    ASSERT_EQ(data.size(), 2u);
+    EXPECT_EQ(Hex(data[0].data), Hex(IdentityRequest()));
+    EXPECT_EQ(Hex(data[1].data), Hex(BuildIdentityReply(ParseIdentityVersion("2.05"))));
+    std::vector<Callback> shortData = input.callbacks.Of(MIM_DATA);
+    ASSERT_EQ(shortData.size(), 1u);
+    EXPECT_EQ(shortData[0].param1, 0x00403C90u);
+
+    Bytes expected = {0x90, 0x3C, 0x40};
+    expected.insert(expected.end(), IdentityRequest().begin(), IdentityRequest().end());
+    EXPECT_EQ(Hex(Record()), Hex(expected));
 }
 
 } // namespace

@@ -21,6 +21,10 @@ std::string CompletedText(const std::string& text);
 // The failure box: the fixed sentence, an empty line and the reason
 // (1024-byte buffer).
 std::string FailureText(const std::string& reason);
+// The failure box's reason for a file whose path the program cannot use:
+// too long, holding characters the ANSI code page lacks, or both, with no
+// short name that avoids it.
+std::string UnusablePathText(bool tooLong, bool strangeCharacters);
 // The About box: caption, version, release tag and copyright (128-byte buffer).
 std::string AboutText(const char* caption, const char* copyright);
 

@@ -3,6 +3,7 @@
 // file from the command line or the working directory, and runs the message
 // loop until the window is closed.
 #include "appstate.h"
+#include "filenames.h"
 #include "mainwindow.h"
 #include "openfile.h"
 
@@ -48,7 +49,10 @@ int RunMessageLoop() {
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine, int showCommand) {
+// The command line is read wide (GetCommandLineW): the ANSI one has '?' for
+// characters the code page lacks.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
+                   int showCommand) {
     appInstance = instance;
 
     // Version 1, no debug callback, GDI+'s own background thread and codecs.
@@ -73,7 +77,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine
     ShowWindow(window, showCommand);
     UpdateWindow(window);
 
-    HandOverStartupFile(commandLine, debugConsole);
+    HandOverStartupFile(CommandLineArguments(GetCommandLineW()).c_str(), debugConsole);
 
     const int exitCode = RunMessageLoop();
     Gdiplus::GdiplusShutdown(m_gdiplusToken);

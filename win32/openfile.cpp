@@ -1,5 +1,6 @@
 #include "openfile.h"
 
+#include "ansipath.h"
 #include "appmessages.h"
 #include "appstate.h"
 #include "apptexts.h"
@@ -7,12 +8,14 @@
 #include "resource.h"
 #include "update.h"
 #include "updaterun.h"
+#include "utils.h"
 
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <commdlg.h>
 
@@ -21,10 +24,13 @@ namespace {
 // The update the confirmation dialog describes; set only while it is open.
 const Update* theUpdate = nullptr;
 
-const char kOpenFilter[] = "All supported files\0*.syx;*.upd\0"
-                           "Update file (*.upd)\0*.upd\0"
-                           "SysEx file (*.syx)\0*.syx\0"
-                           "All files\0*\0";
+const wchar_t kOpenFilter[] = L"All supported files\0*.syx;*.upd\0"
+                              L"Update file (*.upd)\0*.upd\0"
+                              L"SysEx file (*.syx)\0*.syx\0"
+                              L"All files\0*\0";
+
+// Room for the longest path the wide functions take.
+constexpr DWORD kWidePathSize = 32768;
 
 void OnInitConfirmDialog(HWND dialog) {
     SetWindowTextA(dialog, ConfirmTitle(*theUpdate).c_str());
@@ -50,19 +56,37 @@ void ConfirmUpdate(const Update& update) {
         DragAcceptFiles(mainWindow, TRUE);
 }
 
+// The name under which the file at `path` is opened, or false after the
+// failure box has been posted with the reason the path cannot be used.
+bool UsableFileName(const std::wstring& path, std::string& name) {
+    const AnsiFileName chosen = AnsiFileNameOf(path);
+    if (!chosen.Usable()) {
+        const std::string reason = UnusablePathText(chosen.tooLong, chosen.strange);
+        LogText("Cannot use the update file's path: %s\n", reason.c_str());
+        PostRunFailure(reason);
+        return false;
+    }
+    name = chosen.name;
+    return true;
+}
+
 } // namespace
 
-void HandOverStartupFile(const char* commandLine, bool debugConsole) {
-    if (commandLine && commandLine[0] != '\0') {
-        CopyFileName(updateFileName, UnquoteCommandLine(commandLine));
-        PostMessageA(mainWindow, WM_COMMAND, ID_FILE_OPEN, 1);
+void HandOverStartupFile(const wchar_t* arguments, bool debugConsole) {
+    if (arguments && arguments[0] != L'\0') {
+        std::string name;
+        if (UsableFileName(UnquoteCommandLine(arguments), name)) {
+            CopyFileName(updateFileName, name);
+            PostMessageA(mainWindow, WM_COMMAND, ID_FILE_OPEN, 1);
+        }
         return;
     }
     if (debugConsole)
         return;
-    const std::string found = FindFirstFileName("*.upd");
-    if (!found.empty()) {
-        CopyFileName(updateFileName, found);
+    const std::wstring found = FindFirstFileName(L"*.upd");
+    std::string name;
+    if (!found.empty() && UsableFileName(found, name)) {
+        CopyFileName(updateFileName, name);
         PostMessageA(mainWindow, WM_LOAD_UPDATE_FILE, 0, 1);
     }
 }
@@ -78,26 +102,39 @@ void OnFileOpen(HWND window, LPARAM lParam) {
 
 void BrowseForUpdateFile(HWND window) {
     updateFileName[0] = '\0';
-    OPENFILENAMEA ofn = {};
+    // The wide dialog: the ANSI one gives '?' for characters the code page
+    // lacks and nothing at all for a path longer than its buffer.
+    std::vector<wchar_t> chosen(kWidePathSize, L'\0');
+    OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = window;
     ofn.hInstance = appInstance;
     ofn.lpstrFilter = kOpenFilter;
     ofn.nFilterIndex = 0;
-    ofn.lpstrFile = updateFileName;
-    ofn.nMaxFile = sizeof updateFileName;
+    ofn.lpstrFile = chosen.data();
+    ofn.nMaxFile = kWidePathSize;
     ofn.Flags = 0;
-    if (GetOpenFileNameA(&ofn))
+    if (!GetOpenFileNameW(&ofn))
+        return;
+    std::string name;
+    if (UsableFileName(chosen.data(), name)) {
+        CopyFileName(updateFileName, name);
         StartUpdate(window, updateFileName);
+    }
 }
 
 void OnDropFiles(HWND window, HDROP drop) {
     // A drop made before the window stopped taking files still arrives.
-    const UINT count = IsBusy() ? 0 : DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
-    char szNextFile[kFileNameSize];
+    const UINT count = IsBusy() ? 0 : DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 0; i < count; ++i) {
-        if (DragQueryFileA(drop, i, szNextFile, sizeof szNextFile) > 0) {
-            StartUpdate(window, szNextFile);
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        if (length == 0)
+            continue;
+        std::vector<wchar_t> path(length + 1, L'\0');
+        if (DragQueryFileW(drop, i, path.data(), length + 1) > 0) {
+            std::string name;
+            if (UsableFileName(path.data(), name))
+                StartUpdate(window, name.c_str());
             break;
         }
     }

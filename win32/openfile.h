@@ -1,7 +1,9 @@
 // The routes by which an update file reaches the run: the command line and
 // the automatic pick-up at start-up, the File menu's Open, and dropping files
 // on the main window. Only the automatic pick-up asks first, in the
-// confirmation dialog. Everything here runs on the window thread.
+// confirmation dialog. Every route takes the file's path wide and hands the
+// run a name the ANSI functions can open (ansipath.h); a path without one is
+// reported in the failure box. Everything here runs on the window thread.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
@@ -13,7 +15,9 @@
 // line starts a run (WM_COMMAND ID_FILE_OPEN with lParam 1); else, unless in
 // debug-console mode, the first *.upd file of the working directory is
 // offered (WM_LOAD_UPDATE_FILE). The name goes through updateFileName.
-void HandOverStartupFile(const char* commandLine, bool debugConsole);
+// `arguments` is the wide command line after the program's name
+// (CommandLineArguments).
+void HandOverStartupFile(const wchar_t* arguments, bool debugConsole);
 
 // WM_COMMAND ID_FILE_OPEN: nothing during a run; lParam 1 starts a run of
 // updateFileName (the command-line route), anything else opens the

@@ -5,6 +5,7 @@
 #include "utils.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -21,6 +22,29 @@ constexpr uint64_t kReturnSlackMs = 10000;
 // A byte's time on a MIDI wire (31250 bits per second, ten bits a byte), in
 // microseconds.
 constexpr uint64_t kWireByteMicros = 320;
+
+// The system's text for an output error.
+std::string OutputErrorText(MMRESULT code) {
+    char text[MAXERRORLENGTH] = {};
+    if (midiOutGetErrorTextA(code, text, sizeof text) != MMSYSERR_NOERROR)
+        return "unknown error";
+    return text;
+}
+
+// Logs a block that the output refused to take: which one, its size, the
+// system's reason, and what the user can do about it. Some MIDI stacks take
+// long messages only up to a size of their own (Windows' newer MIDI service
+// refuses those of 2049 bytes and more), and the blocks' size comes from the
+// update's chunk sizes.
+void LogRefusedBlock(const char* call, uint32_t portionBlock, uint32_t runBlock, uint32_t count,
+                     MMRESULT err) {
+    LogText("%s: block %u of the portion (%u of the run), %u bytes, refused by %s: %s (%d). "
+            "The MIDI system may take only shorter messages: an update with a smaller `max` "
+            "chunk size may get through.\n",
+            "WindowsMidiPort::SendVerbatim", static_cast<unsigned>(portionBlock),
+            static_cast<unsigned>(runBlock), static_cast<unsigned>(count), call,
+            OutputErrorText(err).c_str(), static_cast<int>(err));
+}
 
 void PortPause(int32_t configuredMs) {
     if (uint32_t ms = PortPauseMs(configuredMs))
@@ -185,6 +209,7 @@ void WindowsMidiPort::CloseInput() {
 
 void WindowsMidiPort::Connect() {
     LogText("%s\n", "WindowsMidiPort::Connect");
+    blocksSinceConnect = 0;
     // An input left open by an earlier attempt whose output failed is closed
     // and opened again below, so that the input always belongs to the same
     // lookup as the output and gets all its buffers queued afresh. Not
@@ -269,7 +294,11 @@ std::vector<uint8_t> WindowsMidiPort::Request(uint32_t, const uint8_t*, uint32_t
 }
 
 void WindowsMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
-    if (!IsConnected()) {
+    const bool connected = IsConnected();
+    // Counted after IsConnected, which may connect afresh.
+    const uint32_t portionBlock = ++blocksSinceConnect;
+    const uint32_t runBlock = ++blocksSent;
+    if (!connected) {
         LogText("Can't send MIDI, not connected\n");
         NoteSendFailure();
         return;
@@ -280,15 +309,14 @@ void WindowsMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
     MIDIHDR& midiHdr = block->header;
     MMRESULT err = midiOutPrepareHeader(midiOut, &midiHdr, sizeof midiHdr);
     if (err != MMSYSERR_NOERROR) {
-        LogText("%s: Error preparing (%s)\n", "WindowsMidiPort::SendVerbatim",
-                GetMidiErrorText(err));
+        LogRefusedBlock("midiOutPrepareHeader", portionBlock, runBlock, count, err);
         NoteSendFailure();
         return;
     }
     err = midiOutLongMsg(midiOut, &midiHdr, sizeof midiHdr);
     const bool queued = err == MMSYSERR_NOERROR;
     if (!queued) {
-        LogText("%s: Error sending (%s)\n", "WindowsMidiPort::SendVerbatim", GetMidiErrorText(err));
+        LogRefusedBlock("midiOutLongMsg", portionBlock, runBlock, count, err);
         NoteSendFailure();
     } else {
         PortPause(params.delay);

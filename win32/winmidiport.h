@@ -85,7 +85,8 @@ public:
     // (MHDR_DONE); one that is not done by the time it would have taken on a
     // MIDI wire and ten seconds more is left to the driver, never freed,
     // logged and counted as not sent. Connects first when the output is
-    // closed.
+    // closed. A block the output refuses (prepare or send) is logged with its
+    // number, its size and the system's reason, and counted as not sent.
     virtual void SendVerbatim(const uint8_t* data, uint32_t count);
 
     // Opens the output and the input found for the settings' names, and
@@ -131,4 +132,8 @@ private:
     // returned buffer.
     std::mutex inputMutex;
     bool listening = false;
+    // Blocks handed to SendVerbatim since the last Connect (the sender
+    // connects afresh for each portion) and in the port's life, for the log.
+    uint32_t blocksSinceConnect = 0;
+    uint32_t blocksSent = 0;
 };

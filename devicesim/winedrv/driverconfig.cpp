@@ -199,3 +199,32 @@ int64_t ReadRequeueDelayMs() {
     std::string delay = EnvironmentText(variable);
     return delay.empty() ? 0 : ParseMilliseconds(delay, variable);
 }
+
+OutputHabits ReadOutputHabits() {
+    OutputHabits habits;
+    habits.echo = ParseBool(EnvironmentText("KESTRANE_SIM_ECHO"));
+    const char* const limitVariable = "KESTRANE_SIM_LONG_LIMIT";
+    std::string limit = EnvironmentText(limitVariable);
+    if (!limit.empty()) {
+        uint64_t bytes = ParseCount(limit, limitVariable, "a number of bytes");
+        if (bytes > UINT32_MAX)
+            throw BadValue(limitVariable, limit, "a number of bytes");
+        habits.longLimit = static_cast<uint32_t>(bytes);
+    }
+    const char* const delayVariable = "KESTRANE_SIM_DONE_DELAY";
+    std::string delay = EnvironmentText(delayVariable);
+    if (!delay.empty())
+        habits.doneDelayMs = ParseMilliseconds(delay, delayVariable);
+    return habits;
+}
+
+uint32_t ReadInputPieceBytes() {
+    const char* const variable = "KESTRANE_SIM_IN_PIECE";
+    std::string piece = EnvironmentText(variable);
+    if (piece.empty())
+        return 0;
+    uint64_t bytes = ParseCount(piece, variable, "a number of bytes");
+    if (bytes > UINT32_MAX)
+        throw BadValue(variable, piece, "a number of bytes");
+    return static_cast<uint32_t>(bytes);
+}

@@ -64,3 +64,20 @@ std::vector<StartMessage> ReadStartMessages();
 // 0 queues it at once. Throws std::invalid_argument, naming the variable, for
 // a malformed value.
 int64_t ReadRequeueDelayMs();
+
+// Habits of a MIDI stack that handles long messages and input its own way
+// (README.md): read when a handle of the device's output opens. Throws
+// std::invalid_argument, naming the variable, for a malformed value.
+struct OutputHabits {
+    bool echo = false;       // what the device receives comes back on its input
+    uint32_t longLimit = 0;  // longer long messages are refused; 0: none is
+    int64_t doneDelayMs = 0; // a long message is done this long after delivery
+};
+
+OutputHabits ReadOutputHabits();
+
+// The size of the pieces in which the device's input delivers what it
+// receives, each piece in a buffer of its own (KESTRANE_SIM_IN_PIECE); 0
+// fills whole buffers. Read when a handle of the input opens. Throws
+// std::invalid_argument, naming the variable, for a malformed value.
+uint32_t ReadInputPieceBytes();

@@ -10,9 +10,11 @@
 #include <mmreg.h>
 #include <mmsystem.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // The device lists; read from the environment the first time they are needed
 // and fixed from then on, as winmm counts the devices only once.
@@ -21,6 +23,12 @@ const DeviceLayout& GetLayout();
 // Answers winmm's output (MODM_...) and input (MIDM_...) messages.
 DWORD OutputMessage(UINT id, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
 DWORD InputMessage(UINT id, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2);
+
+// Hands a message the device's output received to every open input of the
+// device, as a MIDI-thru loop would (KESTRANE_SIM_ECHO): a long message goes
+// into the input's buffers as the device's own messages do, a short one
+// (`shortMessage`) comes with MIM_DATA. Only inputs that are started take it.
+void EchoToDeviceInputs(const std::vector<uint8_t>& bytes, bool shortMessage);
 
 // How to reach the program that opened a handle.
 struct ClientCallback {

@@ -10,6 +10,11 @@
 // KESTRANE_SIM_REQUEUE_DELAY makes the device's input a slow driver: a buffer
 // the program queues again from its callback (on the delivering thread) is
 // queued only that long after midiInAddBuffer is called.
+//
+// KESTRANE_SIM_IN_PIECE delivers everything in pieces of so many bytes, each
+// in a buffer of its own, as some MIDI stacks hand SysEx input to programs.
+// With KESTRANE_SIM_ECHO, the device's output hands what it receives to
+// EchoToDeviceInputs, which delivers it here like the device's own messages.
 #include "devicelink.h"
 #include "driverports.h"
 
@@ -27,6 +32,13 @@
 
 namespace {
 
+// A message for the program: the device's own or an echo; a short message
+// comes with MIM_DATA, outside the buffers.
+struct Arrival {
+    std::vector<uint8_t> bytes;
+    bool shortMessage = false;
+};
+
 class InputHandle {
 public:
     InputHandle(bool ownInput, const ClientCallback& client) : own(ownInput), client(client) {}
@@ -42,6 +54,8 @@ public:
     MMRESULT Stop();
     MMRESULT Reset();
     bool IsUsable() { return !own || (link && link->IsConnected()); }
+    // Takes a message to deliver, unless the input is not started.
+    void Receive(const std::vector<uint8_t>& message, bool shortMessage);
 
 private:
     // Called on the device's thread for each message the device sends.
@@ -49,27 +63,36 @@ private:
     void DelivererLoop();
     // Fills buffers with one message; called and returns with the lock held.
     void DeliverLocked(std::unique_lock<std::mutex>& lock, const std::vector<uint8_t>& message);
+    // Hands a short message over; called and returns with the lock held.
+    void DeliverShortLocked(std::unique_lock<std::mutex>& lock,
+                            const std::vector<uint8_t>& message);
     DWORD_PTR TimestampLocked() const { return GetTickCount() - startedAt; }
 
     const bool own;
     const ClientCallback client;
     std::unique_ptr<DeviceLink> link; // own input only
     int64_t requeueDelayMs = 0;       // own input only
+    uint32_t pieceBytes = 0;          // own input only; 0: whole buffers
 
     std::mutex mutex; // guards the rest and the flags of queued headers
     std::condition_variable wake;
     std::deque<MIDIHDR*> buffers;
-    std::deque<std::vector<uint8_t>> arrived; // messages not yet delivered
+    std::deque<Arrival> arrived; // messages not yet delivered
     bool started = false;
     DWORD startedAt = 0;
     bool stopping = false;
     std::thread deliverer;
 };
 
+// The device's open inputs, which take the echo of its output.
+std::mutex echoMutex;
+std::vector<InputHandle*> echoInputs; // guarded by echoMutex
+
 MMRESULT InputHandle::Open() {
     if (own) {
         try {
             requeueDelayMs = ReadRequeueDelayMs();
+            pieceBytes = ReadInputPieceBytes();
         } catch (const std::invalid_argument& e) {
             return ReportSetupError(e.what());
         }
@@ -78,6 +101,8 @@ MMRESULT InputHandle::Open() {
         if (result != MMSYSERR_NOERROR)
             return result;
         deliverer = std::thread(&InputHandle::DelivererLoop, this);
+        std::lock_guard<std::mutex> lock(echoMutex);
+        echoInputs.push_back(this);
     }
     client.Notify(MIM_OPEN);
     return MMSYSERR_NOERROR;
@@ -88,6 +113,10 @@ MMRESULT InputHandle::Close() {
     // that is gone; Windows forbids it too.
     if (deliverer.joinable() && deliverer.get_id() == std::this_thread::get_id())
         return MMSYSERR_ERROR;
+    {
+        std::lock_guard<std::mutex> lock(echoMutex);
+        echoInputs.erase(std::remove(echoInputs.begin(), echoInputs.end(), this), echoInputs.end());
+    }
     bool refused = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -165,15 +194,18 @@ MMRESULT InputHandle::Reset() {
 }
 
 void InputHandle::OnDeviceMessage(void* context, const std::vector<uint8_t>& message) {
-    InputHandle* handle = static_cast<InputHandle*>(context);
-    std::lock_guard<std::mutex> lock(handle->mutex);
-    if (!handle->started) {
+    static_cast<InputHandle*>(context)->Receive(message, false);
+}
+
+void InputHandle::Receive(const std::vector<uint8_t>& message, bool shortMessage) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!started) {
         LogText("%s: input not started, %u bytes lost\n", kDriverTag,
                 static_cast<unsigned>(message.size()));
         return;
     }
-    handle->arrived.push_back(message);
-    handle->wake.notify_all();
+    arrived.push_back({message, shortMessage});
+    wake.notify_all();
 }
 
 void InputHandle::DelivererLoop() {
@@ -182,9 +214,12 @@ void InputHandle::DelivererLoop() {
         wake.wait(lock, [&] { return stopping || !arrived.empty(); });
         if (stopping)
             break;
-        std::vector<uint8_t> message = std::move(arrived.front());
+        Arrival message = std::move(arrived.front());
         arrived.pop_front();
-        DeliverLocked(lock, message);
+        if (message.shortMessage)
+            DeliverShortLocked(lock, message.bytes);
+        else
+            DeliverLocked(lock, message.bytes);
     }
 }
 
@@ -204,7 +239,9 @@ void InputHandle::DeliverLocked(std::unique_lock<std::mutex>& lock,
         }
         MIDIHDR* header = buffers.front();
         buffers.pop_front();
-        const size_t count = std::min<size_t>(message.size() - offset, header->dwBufferLength);
+        size_t count = std::min<size_t>(message.size() - offset, header->dwBufferLength);
+        if (pieceBytes > 0)
+            count = std::min<size_t>(count, pieceBytes);
         memcpy(header->lpData, message.data() + offset, count);
         offset += count;
         header->dwBytesRecorded = static_cast<DWORD>(count);
@@ -215,6 +252,19 @@ void InputHandle::DeliverLocked(std::unique_lock<std::mutex>& lock,
         client.Notify(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), timestamp);
         lock.lock();
     }
+}
+
+void InputHandle::DeliverShortLocked(std::unique_lock<std::mutex>& lock,
+                                     const std::vector<uint8_t>& message) {
+    if (!started || stopping)
+        return;
+    DWORD packed = 0;
+    for (size_t i = 0; i < message.size() && i < 4; ++i)
+        packed |= static_cast<DWORD>(message[i]) << (8 * i);
+    const DWORD_PTR timestamp = TimestampLocked();
+    lock.unlock();
+    client.Notify(MIM_DATA, packed, timestamp);
+    lock.lock();
 }
 
 MMRESULT GetCaps(UINT id, DWORD_PTR user, MIDIINCAPSW* target, DWORD_PTR size) {
@@ -232,6 +282,12 @@ MMRESULT GetCaps(UINT id, DWORD_PTR user, MIDIINCAPSW* target, DWORD_PTR size) {
 }
 
 } // namespace
+
+void EchoToDeviceInputs(const std::vector<uint8_t>& bytes, bool shortMessage) {
+    std::lock_guard<std::mutex> lock(echoMutex);
+    for (InputHandle* input : echoInputs)
+        input->Receive(bytes, shortMessage);
+}
 
 DWORD InputMessage(UINT id, UINT message, DWORD_PTR user, DWORD_PTR param1, DWORD_PTR param2) {
     InputHandle* handle = reinterpret_cast<InputHandle*>(user);

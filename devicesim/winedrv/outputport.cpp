@@ -4,6 +4,13 @@
 // and reports each long message done when its last byte has gone out. Without
 // a wire speed it hands the message over and reports it done before
 // midiOutLongMsg returns. A decoy output takes every message and drops it.
+//
+// Habits of other MIDI stacks, set when the output opens (README.md): long
+// messages over KESTRANE_SIM_LONG_LIMIT bytes are refused; with
+// KESTRANE_SIM_DONE_DELAY each long message is reported done only that long
+// after it reached the device (the thread plays then, also without a wire
+// speed, and the messages behind it wait); with KESTRANE_SIM_ECHO every
+// message the device receives also goes back to its inputs.
 #include "devicelink.h"
 #include "driverports.h"
 
@@ -15,6 +22,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -67,8 +75,13 @@ private:
     void StartPlayer();
     void StopPlayer();
     void PlayerLoop();
-    // Hands the bytes to the device; logs when they are lost.
-    void DeliverToDevice(const std::vector<uint8_t>& bytes);
+    // Whether messages go through the player thread.
+    bool UsesPlayer() const { return byteMicros > 0 || habits.doneDelayMs > 0; }
+    // Hands the bytes to the device (and echoes them); false when the device
+    // is gone.
+    bool Deliver(const std::vector<uint8_t>& bytes, bool shortMessage);
+    // Deliver, on the player thread; logs when they are lost.
+    void DeliverToDevice(const std::vector<uint8_t>& bytes, bool shortMessage);
     // Marks the header done (with the lock held).
     static void MarkDone(MIDIHDR* header);
 
@@ -76,6 +89,7 @@ private:
     const ClientCallback client;
     std::unique_ptr<DeviceLink> link; // own output only
     uint32_t byteMicros = 0;
+    OutputHabits habits; // own output only
 
     std::mutex mutex; // guards the rest and the flags of queued headers
     std::condition_variable wake;
@@ -90,12 +104,17 @@ private:
 
 MMRESULT OutputHandle::Open() {
     if (own) {
+        try {
+            habits = ReadOutputHabits();
+        } catch (const std::invalid_argument& e) {
+            return ReportSetupError(e.what());
+        }
         DeviceLinkInfo info;
         MMRESULT result = OpenDeviceLink(nullptr, nullptr, link, info);
         if (result != MMSYSERR_NOERROR)
             return result;
         byteMicros = info.byteMicros;
-        if (byteMicros > 0)
+        if (UsesPlayer())
             StartPlayer();
     }
     client.Notify(MOM_OPEN);
@@ -132,8 +151,8 @@ MMRESULT OutputHandle::ShortMessage(DWORD packed) {
     const uint8_t status = static_cast<uint8_t>(packed & 0xFF);
     for (size_t i = 0; i < ShortMessageLength(status); ++i)
         bytes.push_back(static_cast<uint8_t>((packed >> (8 * i)) & 0xFF));
-    if (byteMicros == 0) {
-        if (!link->Deliver(bytes))
+    if (!UsesPlayer()) {
+        if (!Deliver(bytes, true))
             return MMSYSERR_NODRIVER;
         return MMSYSERR_NOERROR;
     }
@@ -154,8 +173,14 @@ MMRESULT OutputHandle::LongMessage(MIDIHDR* header, DWORD_PTR size) {
     }
     if (own && !link)
         return MMSYSERR_NODRIVER; // after a refused close
+    if (own && habits.longLimit > 0 && header->dwBufferLength > habits.longLimit) {
+        LogText("%s: long message of %u bytes refused (over %u)\n", kDriverTag,
+                static_cast<unsigned>(header->dwBufferLength),
+                static_cast<unsigned>(habits.longLimit));
+        return MMSYSERR_INVALPARAM;
+    }
     std::vector<uint8_t> bytes(header->lpData, header->lpData + header->dwBufferLength);
-    if (own && byteMicros > 0) {
+    if (own && UsesPlayer()) {
         if (!link->IsConnected())
             return MMSYSERR_NODRIVER;
         std::lock_guard<std::mutex> lock(mutex);
@@ -164,7 +189,7 @@ MMRESULT OutputHandle::LongMessage(MIDIHDR* header, DWORD_PTR size) {
         wake.notify_all();
         return MMSYSERR_NOERROR;
     }
-    if (own && !link->Deliver(bytes))
+    if (own && !Deliver(bytes, false))
         return MMSYSERR_NODRIVER;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -238,8 +263,13 @@ void OutputHandle::PlayerLoop() {
         queue.pop_front();
         ++inFlight;
         lock.unlock();
-        DeliverToDevice(job.bytes);
+        DeliverToDevice(job.bytes, job.header == nullptr);
         lock.lock();
+        if (job.header && habits.doneDelayMs > 0) {
+            // Reported done late; a reset or close hands it back at once.
+            wake.wait_until(lock, Clock::now() + std::chrono::milliseconds(habits.doneDelayMs),
+                            takenBack);
+        }
         if (job.header)
             MarkDone(job.header);
         lock.unlock();
@@ -250,8 +280,16 @@ void OutputHandle::PlayerLoop() {
     }
 }
 
-void OutputHandle::DeliverToDevice(const std::vector<uint8_t>& bytes) {
-    if (!link->Deliver(bytes))
+bool OutputHandle::Deliver(const std::vector<uint8_t>& bytes, bool shortMessage) {
+    // A thru loop sends each byte back as it arrives, before the device can
+    // have answered the message.
+    if (habits.echo && link->IsConnected())
+        EchoToDeviceInputs(bytes, shortMessage);
+    return link->Deliver(bytes);
+}
+
+void OutputHandle::DeliverToDevice(const std::vector<uint8_t>& bytes, bool shortMessage) {
+    if (!Deliver(bytes, shortMessage))
         LogText("%s: the device is gone, %u bytes lost\n", kDriverTag,
                 static_cast<unsigned>(bytes.size()));
 }

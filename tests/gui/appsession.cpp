@@ -52,23 +52,31 @@ std::string FreshFolder() {
     return folder;
 }
 
-// Removes a folder with everything in it; `folder` ends in a backslash.
-void RemoveFolder(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+std::wstring Widen(UINT codePage, const std::string& text) {
+    const int length = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+    std::vector<wchar_t> wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
+    MultiByteToWideChar(codePage, 0, text.c_str(), -1, wide.data(), length);
+    return wide.data();
+}
+
+// Removes a folder with everything in it; `folder` ends in a backslash. In
+// "\\?\" form, as the tests' folders may hold paths longer than MAX_PATH.
+void RemoveFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((L"\\\\?\\" + folder + L"*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
                 continue;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveFolder(folder + name + "\\");
+                RemoveFolder(folder + name + L"\\");
             else
-                DeleteFileA((folder + name).c_str());
-        } while (FindNextFileA(search, &found));
+                DeleteFileW((L"\\\\?\\" + folder + name).c_str());
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW((L"\\\\?\\" + folder).c_str());
 }
 
 } // namespace
@@ -142,7 +150,7 @@ void AppSession::TearDown() {
         ADD_FAILURE() << "Kestrane.exe still ran at the end of the test; windows:\n" << Windows();
     app.Kill();
     if (!folder.empty())
-        RemoveFolder(folder);
+        RemoveFolder(Widen(CP_ACP, folder));
 }
 
 std::string AppSession::WriteFile(const std::string& name, const std::string& bytes) {
@@ -151,6 +159,24 @@ std::string AppSession::WriteFile(const std::string& name, const std::string& by
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     EXPECT_TRUE(file.good()) << path;
     return path;
+}
+
+std::string AppSession::WriteFileAnywhere(const std::string& name, const std::string& bytes) {
+    const std::wstring path = Widen(CP_ACP, folder) + Widen(CP_UTF8, name);
+    // The folders on the way, each in "\\?\" form.
+    for (size_t end = path.find(L'\\', 3); end != std::wstring::npos;
+         end = path.find(L'\\', end + 1))
+        CreateDirectoryW((L"\\\\?\\" + path.substr(0, end)).c_str(), nullptr);
+    HANDLE file = CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << name << ": error " << GetLastError();
+    if (file != INVALID_HANDLE_VALUE) {
+        EXPECT_TRUE(
+            ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+        CloseHandle(file);
+    }
+    return folder + name;
 }
 
 void AppSession::SetEnv(const std::string& name, const std::string& value) {

@@ -51,6 +51,11 @@ protected:
 
     // Writes a file into the working folder; returns its full path.
     std::string WriteFile(const std::string& name, const std::string& bytes);
+    // The same for any path below the working folder, made with its folders
+    // through the wide functions: `name` is UTF-8 and may be longer than
+    // MAX_PATH or hold characters the ANSI code page lacks. Returns the full
+    // path in UTF-8 (the working folder's own name is plain ASCII).
+    std::string WriteFileAnywhere(const std::string& name, const std::string& bytes);
     // Sets (or with "" removes) a variable of the program's environment.
     void SetEnv(const std::string& name, const std::string& value);
     // Starts Kestrane.exe with this command line after the program's name,

@@ -31,8 +31,8 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 // This process's environment with the overrides applied, as the block that
-// CreateProcessA takes: "NAME=value" texts, each terminated, and one more
-// terminator at the end.
+// CreateProcess takes (without CREATE_UNICODE_ENVIRONMENT): "NAME=value" texts, each terminated,
+// and one more terminator at the end.
 std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::string>>& overrides) {
     std::vector<std::string> entries;
     if (char* block = GetEnvironmentStringsA()) {
@@ -58,6 +58,18 @@ std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::strin
     }
     block += '\0';
     return block;
+}
+
+std::wstring WideText(UINT codePage, const std::string& text) {
+    if (text.empty())
+        return std::wstring();
+    const int length =
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                            length);
+    return wide;
 }
 
 LRESULT SendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool& ok) {
@@ -99,15 +111,18 @@ AppProcess::~AppProcess() {
 
 bool AppProcess::Start(const Options& options, std::string& error) {
     Kill();
-    std::string commandLine = "\"" + options.program + "\"";
-    if (!options.arguments.empty())
-        commandLine += " " + options.arguments;
     std::string environment = EnvironmentBlock(options.environment);
-    STARTUPINFOA startup = {};
+    // The wide call: the arguments may name paths the ANSI code page lacks.
+    const std::wstring program = WideText(CP_ACP, options.program);
+    std::wstring wideCommandLine = WideText(CP_ACP, "\"" + options.program + "\"");
+    if (!options.arguments.empty())
+        wideCommandLine += L" " + WideText(CP_UTF8, options.arguments);
+    const std::wstring workingFolder = WideText(CP_ACP, options.workingFolder);
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    const BOOL started = CreateProcessA(
-        options.program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, &environment[0],
-        options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(), &startup, &info);
+    const BOOL started = CreateProcessW(
+        program.c_str(), &wideCommandLine[0], nullptr, nullptr, FALSE, 0, &environment[0],
+        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info);
     const DWORD failure = GetLastError();
     if (!started) {
         char text[128];
@@ -230,9 +245,12 @@ bool HasControl(HWND parent, int id) {
 
 bool SetControlText(HWND parent, int id, const std::string& text) {
     HWND control = GetDlgItem(parent, id);
-    bool ok = false;
-    const LRESULT result =
-        SendWithTimeout(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), ok);
+    // Sent wide, so that any character of the UTF-8 text arrives.
+    const std::wstring wide = WideText(CP_UTF8, text);
+    DWORD_PTR result = 0;
+    const bool ok =
+        SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
+                            kSendFlags, kSendTimeoutMs, &result) != 0;
     return control && ok && result == TRUE;
 }
 

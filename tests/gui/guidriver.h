@@ -22,7 +22,7 @@ class AppProcess {
 public:
     struct Options {
         std::string program;   // path of the .exe
-        std::string arguments; // the command line after the program, as it is
+        std::string arguments; // the command line after the program, as it is, in UTF-8
         std::string workingFolder;
         // Set (or, with an empty value, removed) in the program's environment,
         // on top of this process's own.
@@ -77,7 +77,8 @@ std::string WindowClass(HWND window);
 // The text of the child control with this id ("" when there is none).
 std::string ControlText(HWND parent, int id);
 bool HasControl(HWND parent, int id);
-// Types a text into a control (an edit field, or a combo box's), as WM_SETTEXT.
+// Types a UTF-8 text into a control (an edit field, or a combo box's), as
+// WM_SETTEXT.
 bool SetControlText(HWND parent, int id, const std::string& text);
 
 // Presses a button of a dialog or message box, as a click does.
