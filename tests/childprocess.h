@@ -7,6 +7,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +20,12 @@
 
 // Generous limit for a program to stop; no test depends on it being tight.
 constexpr int64_t kStopLimitMs = 30000;
+
+// A whole file, empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 inline int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(

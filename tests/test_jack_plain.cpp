@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,11 +32,6 @@ size_t CountOf(const std::string& text, const std::string& part) {
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
     return count;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class PlainSenderTest : public testing::Test {
@@ -67,26 +63,36 @@ protected:
 
     std::string File(const char* name) const { return (folder / name).string(); }
 
-    // Runs the device with the extra options, lets the plain sender send the
-    // wire to it, stops it and returns its summary.
-    std::string SendToDevice(const std::vector<std::string>& options) {
+    // Starts the device with the extra options and waits until it is ready.
+    std::unique_ptr<ChildProcess> StartDevice(const std::vector<std::string>& options) {
         std::vector<std::string> args = {
             KESTRANE_CLI_PATH, "--verbose", "sim",        KESTRANE_EXAMPLE_UPDATE,
             "--api",           "jack",      "--sim-name", deviceName};
         args.insert(args.end(), options.begin(), options.end());
-        ChildProcess sim(args, File("sim.out"), File("sim.err"));
+        auto sim = std::make_unique<ChildProcess>(args, File("sim.out"), File("sim.err"));
         const int64_t readyBy = NowMs() + kLimitMs;
         while (ReadFile(File("sim.out")).find("Stop it with Ctrl+C.") == std::string::npos) {
-            if (!sim.Running() || NowMs() >= readyBy) {
+            if (!sim->Running() || NowMs() >= readyBy) {
                 ADD_FAILURE() << "the emulated device did not get ready";
-                return "";
+                return nullptr;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        ChildProcess sender({KESTRANE_PLAIN_JACK_SENDER, deviceName, File("wire.syx")},
-                            File("sender.out"), File("sender.err"));
+        return sim;
+    }
+
+    // Runs the device with the extra options, lets the plain sender send the
+    // file to it (the wire unless told), stops it and returns its summary.
+    std::string SendToDevice(const std::vector<std::string>& options,
+                             const std::string& sent = "") {
+        const std::unique_ptr<ChildProcess> sim = StartDevice(options);
+        if (!sim)
+            return "";
+        ChildProcess sender(
+            {KESTRANE_PLAIN_JACK_SENDER, deviceName, sent.empty() ? File("wire.syx") : sent},
+            File("sender.out"), File("sender.err"));
         EXPECT_EQ(sender.Wait(kLimitMs), 0) << ReadFile(File("sender.err"));
-        EXPECT_EQ(sim.Stop(), 0);
+        EXPECT_EQ(sim->Stop(), 0);
         return ReadFile(File("sim.out"));
     }
 
@@ -112,6 +118,41 @@ TEST_F(PlainSenderTest, DeviceThatNeedsWholeBlocksRefusesTheSameStream) {
         << summary;
     EXPECT_EQ(summary.find("received, as expected"), std::string::npos) << summary;
     EXPECT_NE(ReadFile(File("sim.err")).find(", answering fail\n"), std::string::npos);
+}
+
+TEST_F(PlainSenderTest, ACutOffMessageAndNoiseDoNotSpoilTheUpdate) {
+    // A sender that went away after the first bytes of a message, a note
+    // and active sensing from another program, then the whole update again.
+    const std::string wire = ReadFile(File("wire.syx"));
+    const std::string sent = wire.substr(0, 5) + std::string("\x90\x3C\x40\xFE", 4) + wire;
+    std::ofstream(File("sent.syx"), std::ios::binary) << sent;
+    const std::string summary = SendToDevice({}, File("sent.syx"));
+    EXPECT_NE(summary.find("Portion 1 of 3: received, as expected (started over once, after a "
+                           "message was cut off).\n"),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("Portion 3 of 3: received, as expected.\n"), std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("Ignored 4 bytes"), std::string::npos) << summary;
+}
+
+TEST_F(PlainSenderTest, DeviceWhoseJackServerStopsSaysSoAndFails) {
+    // A server of this test's own, so that stopping it disturbs no other test.
+    const std::string shared = std::getenv("JACK_DEFAULT_SERVER");
+    const std::string own = shared + "-simgone";
+    const std::string jackEnv = std::string(KESTRANE_JACK_ENV) + " ";
+    ASSERT_EQ(std::system((jackEnv + "start " + own + " " + folder.string()).c_str()), 0);
+    setenv("JACK_DEFAULT_SERVER", own.c_str(), 1);
+    const std::unique_ptr<ChildProcess> sim = StartDevice({});
+    setenv("JACK_DEFAULT_SERVER", shared.c_str(), 1);
+    EXPECT_EQ(std::system((jackEnv + "stop " + own + " " + folder.string()).c_str()), 0);
+    ASSERT_TRUE(sim);
+    EXPECT_EQ(sim->Wait(kLimitMs), 1);
+    EXPECT_NE(ReadFile(File("sim.err"))
+                  .find("kestrane-cli: the JACK server stopped; the emulated "
+                        "device is gone."),
+              std::string::npos);
+    EXPECT_NE(ReadFile(File("sim.out")).find("Stopped. Received 0 bytes."), std::string::npos);
 }
 
 } // namespace
