@@ -14,6 +14,7 @@ packages=(
   libx11-dev imagemagick               # GUI tests' file drops (Xlib), screenshots, artwork
   clang-format cppcheck                # house style checks
   librtmidi-dev pkg-config             # MIDI back end outside Windows (RtMidi)
+  nsis osslsigncode                    # the Windows installer, and its signing
   jackd2 libjack-jackd2-dev            # its tests over a JACK server (dummy back end), and
                                        # the emulated device's own JACK input
 )

@@ -202,6 +202,83 @@ void AppSession::Start(const std::string& arguments) {
     ASSERT_NE(mainWindow, nullptr) << "no main window; windows:\n" << Windows();
 }
 
+void AppSession::StartCommand(const std::string& commandLine) {
+    AppProcess::Options options;
+    options.arguments = commandLine;
+    options.workingFolder = folder;
+    options.environment = environment;
+    std::string error;
+    ASSERT_TRUE(app.Start(options, error)) << commandLine << ": " << error;
+    mainWindow = WaitForTopWindowOfClass(app.Id(), "Kestrane", kWindowMs);
+    ASSERT_NE(mainWindow, nullptr) << "no main window; windows:\n" << Windows();
+}
+
+namespace {
+
+// The full path of the program a process runs, "" when it cannot be read.
+std::string ProgramOf(DWORD processId) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process)
+        return "";
+    char path[MAX_PATH * 2] = {};
+    DWORD size = sizeof path;
+    const BOOL known = QueryFullProcessImageNameA(process, 0, path, &size);
+    CloseHandle(process);
+    return known ? path : "";
+}
+
+struct ProgramWindowSearch {
+    std::string program;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindProgramWindow(HWND window, LPARAM searchAddress) {
+    auto* search = reinterpret_cast<ProgramWindowSearch*>(searchAddress);
+    char className[64] = {};
+    GetClassNameA(window, className, sizeof className);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (std::string(className) == "Kestrane" &&
+        lstrcmpiA(ProgramOf(processId).c_str(), search->program.c_str()) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+void AppSession::OpenThroughShell(const std::string& path, const std::string& appPath) {
+    const std::string hostPath = HostPath(path);
+    ASSERT_FALSE(hostPath.empty()) << path;
+    // Other tests' copies of the program may be running at the same time:
+    // the window wanted is the one of the program at appPath.
+    ProgramWindowSearch search;
+    search.program = appPath;
+    AppProcess shell;
+    AppProcess::Options options;
+    options.arguments = "start.exe /unix \"" + hostPath + "\"";
+    options.workingFolder = folder;
+    options.environment = environment;
+    std::string error;
+    ASSERT_TRUE(shell.Start(options, error)) << options.arguments << ": " << error;
+    DWORD code = 0;
+    ASSERT_TRUE(shell.WaitForExit(kWindowMs, code)) << options.arguments << " did not end";
+    ASSERT_EQ(code, 0u) << options.arguments;
+    WaitUntil(
+        [&] {
+            EnumWindows(FindProgramWindow, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        kWindowMs);
+    ASSERT_NE(search.found, nullptr)
+        << "no main window of " << appPath << " after opening " << path;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(search.found, &processId);
+    ASSERT_TRUE(app.Adopt(processId)) << "cannot open process " << processId;
+    mainWindow = search.found;
+}
+
 std::string AppSession::StatusRow() const {
     return ControlText(mainWindow, IDC_STATUS_LINE);
 }
@@ -272,10 +349,7 @@ DWORD AppSession::WaitForExit() {
     return code;
 }
 
-namespace {
-
-// The host's path of a file, from Wine's own conversion.
-std::string UnixPath(const std::string& windowsPath) {
+std::string HostPath(const std::string& windowsPath) {
     // cppcheck-suppress cstyleCast ; a function pointer type, not a cast
     using Convert = char*(CDECL*)(const WCHAR*);
     const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void (*)()>(
@@ -292,8 +366,6 @@ std::string UnixPath(const std::string& windowsPath) {
     HeapFree(GetProcessHeap(), 0, converted);
     return path;
 }
-
-} // namespace
 
 bool AppSession::CanDrop() {
 #ifdef KESTRANE_XDROP_PATH
@@ -332,9 +404,9 @@ bool AppSession::DropFiles(const std::vector<std::string>& paths, DropAs as) {
     std::string commandLine =
         FormatText("kestrane-xdrop %s%s %ld %ld ", as == DropAs::Urls ? "--urls " : "", display,
                    (rect.left + rect.right) / 2, rect.top + 60) +
-        UnixPath(done);
+        HostPath(done);
     for (const std::string& path : paths)
-        commandLine += " " + UnixPath(path);
+        commandLine += " " + HostPath(path);
     EXPECT_EQ(commandLine.find("  "), std::string::npos) << "a path Wine cannot convert";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

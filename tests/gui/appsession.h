@@ -44,6 +44,10 @@ std::vector<uint8_t> ExpectedWire(const std::string& fileBytes);
 
 std::string Hex(const std::vector<uint8_t>& bytes);
 
+// The host's path of a Windows path, from Wine's own conversion ("" when
+// there is none).
+std::string HostPath(const std::string& windowsPath);
+
 class AppSession : public testing::Test {
 protected:
     void SetUp() override;
@@ -61,6 +65,15 @@ protected:
     // Starts Kestrane.exe with this command line after the program's name,
     // in the working folder, and waits for its main window.
     void Start(const std::string& arguments);
+
+    // Starts Kestrane.exe through a command line as the shell would run it
+    // (the program's path first, as a file type's open command names it).
+    void StartCommand(const std::string& commandLine);
+    // Opens a file the way a double-click in Explorer does, through the shell
+    // and the file type's association (Wine's start /unix, with the file's
+    // host path), and waits for the main window of the program at `appPath`
+    // that this starts.
+    void OpenThroughShell(const std::string& path, const std::string& appPath);
 
     // The main window (class "Kestrane"), once Start has found it.
     HWND Main() const { return mainWindow; }

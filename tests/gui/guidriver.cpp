@@ -114,15 +114,17 @@ bool AppProcess::Start(const Options& options, std::string& error) {
     std::string environment = EnvironmentBlock(options.environment);
     // The wide call: the arguments may name paths the ANSI code page lacks.
     const std::wstring program = WideText(CP_ACP, options.program);
-    std::wstring wideCommandLine = WideText(CP_ACP, "\"" + options.program + "\"");
-    if (!options.arguments.empty())
-        wideCommandLine += L" " + WideText(CP_UTF8, options.arguments);
+    std::wstring wideCommandLine = WideText(CP_UTF8, options.arguments);
+    if (!options.program.empty())
+        wideCommandLine = WideText(CP_ACP, "\"" + options.program + "\"") +
+                          (options.arguments.empty() ? L"" : L" " + wideCommandLine);
     const std::wstring workingFolder = WideText(CP_ACP, options.workingFolder);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    const BOOL started = CreateProcessW(
-        program.c_str(), &wideCommandLine[0], nullptr, nullptr, FALSE, 0, &environment[0],
-        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info);
+    const BOOL started =
+        CreateProcessW(program.empty() ? nullptr : program.c_str(), &wideCommandLine[0], nullptr,
+                       nullptr, FALSE, 0, &environment[0],
+                       workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info);
     const DWORD failure = GetLastError();
     if (!started) {
         char text[128];
@@ -131,6 +133,16 @@ bool AppProcess::Start(const Options& options, std::string& error) {
         info = {};
         return false;
     }
+    return true;
+}
+
+bool AppProcess::Adopt(DWORD processId) {
+    Kill();
+    info.hProcess =
+        OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    if (!info.hProcess)
+        return false;
+    info.dwProcessId = processId;
     return true;
 }
 
@@ -151,7 +163,8 @@ void AppProcess::Kill() {
         TerminateProcess(info.hProcess, 255);
         WaitForSingleObject(info.hProcess, 10000);
     }
-    CloseHandle(info.hThread);
+    if (info.hThread)
+        CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     info = {};
 }

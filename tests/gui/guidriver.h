@@ -21,7 +21,8 @@ namespace guidriver {
 class AppProcess {
 public:
     struct Options {
-        std::string program;   // path of the .exe
+        std::string program;   // path of the .exe; empty when `arguments` is the whole
+                               // command line and names the program first
         std::string arguments; // the command line after the program, as it is, in UTF-8
         std::string workingFolder;
         // Set (or, with an empty value, removed) in the program's environment,
@@ -36,6 +37,9 @@ public:
 
     // False with the reason in `error` when the program could not be started.
     bool Start(const Options& options, std::string& error);
+    // Takes on a process that another one started (the shell, say), to wait
+    // for it and end it like one started here; false when it cannot be opened.
+    bool Adopt(DWORD processId);
     DWORD Id() const { return info.dwProcessId; }
     HANDLE Handle() const { return info.hProcess; }
     bool IsRunning() const;
