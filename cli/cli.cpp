@@ -10,13 +10,7 @@
 #include <mutex>
 #include <system_error>
 
-#ifndef KESTRANE_VERSION
-#define KESTRANE_VERSION "unknown"
-#endif
-
 namespace {
-
-const char* const kToolName = "kestrane-cli";
 
 // Sends the diagnostic log to a stream, or drops it, while it is installed.
 class CliLogSink : public LogSink {
@@ -41,7 +35,7 @@ private:
 
 int ToolUsageError(std::ostream& err, const std::string& problem) {
     err << kToolName << ": " << problem << "\n"
-        << "Usage: " << kToolName << " [--verbose] COMMAND [ARGUMENTS]\n"
+        << "Usage: " << kToolName << " " << kToolArguments << "\n"
         << "Run '" << kToolName << " help' for the list of commands.\n";
     return kExitUsage;
 }
@@ -59,6 +53,16 @@ const OptionInfo* FindOption(const CommandInfo& command, const std::string& name
             return name == option.name || (option.shortName != nullptr && name == option.shortName);
         });
     return found == command.options.end() ? nullptr : &*found;
+}
+
+// "-o, --output OUT": the option's names and what its value is.
+std::string OptionNames(const OptionInfo& option) {
+    std::string names = option.shortName != nullptr
+                            ? std::string(option.shortName) + ", " + option.name
+                            : std::string(option.name);
+    if (option.valueName != nullptr)
+        names += std::string(" ") + option.valueName;
+    return names;
 }
 
 void PrintOptionLine(std::ostream& out, const std::string& names, const char* help) {
@@ -158,10 +162,9 @@ CommandArguments ParseCommandArguments(const CommandInfo& command,
 }
 
 void PrintToolHelp(std::ostream& out) {
-    out << kToolName << " " << KESTRANE_VERSION
-        << ": installs firmware updates into MIDI devices by sending SysEx.\n"
+    out << kToolName << " " << kToolVersion << ": " << kToolSummary << ".\n"
         << "\n"
-        << "Usage: " << kToolName << " [--verbose] COMMAND [ARGUMENTS]\n"
+        << "Usage: " << kToolName << " " << kToolArguments << "\n"
         << "\n"
         << "Commands:\n";
     for (const CommandInfo& command : Commands()) {
@@ -170,16 +173,13 @@ void PrintToolHelp(std::ostream& out) {
     }
     out << "\n"
         << "Options:\n";
-    PrintOptionLine(out, "-h, --help", "show this help");
-    PrintOptionLine(out, "--version", "show the version of the tool");
-    PrintOptionLine(out, "--verbose", "write the diagnostic log to standard error");
+    for (const OptionInfo& option : ToolOptions())
+        PrintOptionLine(out, OptionNames(option), option.help);
     out << "\n"
         << "Run '" << kToolName << " help COMMAND' or '" << kToolName
         << " COMMAND --help' for the options\n"
         << "of a command.\n"
-        << "Exit status: 0 on success, 1 when the command failed, 64 for a mistake\n"
-        << "on the command line; send also ends with 2 or 3 when the device did not\n"
-        << "take the update (see 'kestrane-cli help send').\n";
+        << "Exit status: " << kToolExitStatus;
 }
 
 void PrintCommandHelp(const CommandInfo& command, std::ostream& out) {
@@ -189,17 +189,12 @@ void PrintCommandHelp(const CommandInfo& command, std::ostream& out) {
         << "\n"
         << "Options:\n";
     for (const OptionInfo& option : command.options) {
-        std::string names = option.shortName != nullptr
-                                ? std::string(option.shortName) + ", " + option.name
-                                : std::string(option.name);
-        if (option.valueName != nullptr)
-            names += std::string(" ") + option.valueName;
         std::string help = option.help;
         if (option.required)
             help += " (required)";
-        PrintOptionLine(out, names, help.c_str());
+        PrintOptionLine(out, OptionNames(option), help.c_str());
     }
-    PrintOptionLine(out, "-h, --help", "show this help");
+    PrintOptionLine(out, OptionNames(HelpOption()), HelpOption().help);
     if (command.details != nullptr)
         out << "\n" << command.details;
 }
@@ -228,7 +223,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
             return kExitOk;
         }
         if (arg == "--version") {
-            out << kToolName << " " << KESTRANE_VERSION << "\n";
+            out << kToolName << " " << kToolVersion << "\n";
             return kExitOk;
         }
         if (arg == "--verbose") {

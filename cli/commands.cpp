@@ -2,6 +2,33 @@
 // handler declared in commands.h and defined in a file of its own.
 #include "commands.h"
 
+#ifndef KESTRANE_VERSION
+#define KESTRANE_VERSION "unknown"
+#endif
+
+const char* const kToolName = "kestrane-cli";
+const char* const kToolVersion = KESTRANE_VERSION;
+const char* const kToolArguments = "[--verbose] COMMAND [ARGUMENTS]";
+const char* const kToolSummary = "installs firmware updates into MIDI devices by sending SysEx";
+const char* const kToolExitStatus =
+    "0 on success, 1 when the command failed, 64 for a mistake\n"
+    "on the command line; send also ends with 2 or 3 when the device did not\n"
+    "take the update (see 'kestrane-cli help send').\n";
+
+const OptionInfo& HelpOption() {
+    static const OptionInfo help = {"--help", "-h", nullptr, false, false, "show this help"};
+    return help;
+}
+
+const std::vector<OptionInfo>& ToolOptions() {
+    static const std::vector<OptionInfo> options = {
+        HelpOption(),
+        {"--version", nullptr, nullptr, false, false, "show the version of the tool"},
+        {"--verbose", nullptr, nullptr, false, false, "write the diagnostic log to standard error"},
+    };
+    return options;
+}
+
 namespace {
 
 const char* const kInfoDetails =

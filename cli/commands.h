@@ -72,6 +72,23 @@ struct CommandInfo {
     CommandHandler handler;
 };
 
+// The tool as a whole, beside its commands: the help and the manual page are
+// made from these and the command table.
+extern const char* const kToolName;
+extern const char* const kToolVersion; // the project's version
+// What follows the tool's name in its usage line.
+extern const char* const kToolArguments;
+// What the tool does, without a full stop: "installs firmware updates ...".
+extern const char* const kToolSummary;
+// The exit statuses that all commands share, lines broken as the help shows
+// them after "Exit status: ".
+extern const char* const kToolExitStatus;
+// The options given before the command: -h, --help, --version and
+// --verbose (which may also follow the command).
+const std::vector<OptionInfo>& ToolOptions();
+// -h, --help, which every command takes besides its own options.
+const OptionInfo& HelpOption();
+
 // Every command, in the order of the help text.
 const std::vector<CommandInfo>& Commands();
 const CommandInfo* FindCommand(const std::string& name);

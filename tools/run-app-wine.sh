@@ -25,7 +25,8 @@ prefix=$build/wineprefix
 update=${1:-examples/example.upd}
 # The device expects the portions of the update being sent.
 export KESTRANE_SIM_UPDATE="$PWD/$update"
-app=$build/win32/Kestrane.exe
+# KESTRANE_APP runs another copy of the program, an installed one say.
+app=${KESTRANE_APP:-$build/win32/Kestrane.exe}
 
 if [ -n "${DISPLAY:-}" ]; then
   bash tools/wine-env.sh start "$prefix"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Windows build's tests under Wine,
-# the fuzz run, the suite under ThreadSanitizer and under AddressSanitizer with
+# the release (tools/release.sh) and its checks (tools/check-release.sh), the
+# fuzz run, the suite under ThreadSanitizer and under AddressSanitizer with
 # UndefinedBehaviorSanitizer, and last the native unit tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,10 @@ echo "== Windows cross build, its tests under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
 ctest --preset windows -j"$jobs"
+
+echo "== Release: built from this checkout and checked as users meet it"
+bash tools/release.sh
+bash tools/check-release.sh dist
 
 echo "== Benchmarks build (run them with tools/run-benchmarks.sh)"
 cmake --preset bench >/dev/null

@@ -14,7 +14,9 @@ packages=(
   libx11-dev imagemagick               # GUI tests' file drops (Xlib), screenshots, artwork
   clang-format cppcheck                # house style checks
   librtmidi-dev pkg-config             # MIDI back end outside Windows (RtMidi)
-  nsis osslsigncode                    # the Windows installer, and its signing
+  nsis osslsigncode openssl unzip      # the Windows installer and its signing; release checks
+  dpkg-dev lintian debootstrap         # the Debian package (CPack, dpkg-shlibdeps), its checks
+  groff-base bash-completion           # the manual page's and the completion's tests
   jackd2 libjack-jackd2-dev            # its tests over a JACK server (dummy back end), and
                                        # the emulated device's own JACK input
 )
