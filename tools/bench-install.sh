@@ -22,10 +22,15 @@ guidriver=$root/build/windows/tests/kestrane-guidriver.exe
 work=$root/build/bench-install
 prefix=$work/wineprefix
 wine=(bash "$root/tools/wine-env.sh" --display "$work/xvfb")
+# Wine's menu builder stays off: installing in the prefix must not put
+# Kestrane into this machine's own menus and file types.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir -p "$work"
 "${wine[@]}" start "$prefix"
 trap '"${wine[@]}" stop "$prefix" >/dev/null 2>&1 || true' EXIT
 bash tests/gui/wine-desktop.sh "$work/xvfb" "$prefix" "$guidriver"
+# The emulated device as the prefix's MIDI driver, as in the tests.
+bash devicesim/winedrv/install.sh "$prefix" build/windows/devicesim/winedrv/winekestrane.drv
 cp examples/example.upd "$work/Firmware update.upd"
 
 now_ms() { date +%s%3N; }

@@ -27,6 +27,9 @@ version=$(sed -n 's/^project(Kestrane VERSION \([0-9][0-9.]*\).*/\1/p' CMakeList
 work=$root/build/release-check
 prefix=$work/wineprefix
 wine=(bash "$root/tools/wine-env.sh")
+# Wine's menu builder stays off: installing in the prefix must not put
+# Kestrane into this machine's own menus and file types.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 passed=0
 failed=0
