@@ -18,6 +18,6 @@ add_custom_command(OUTPUT ${KESTRANE_SETUP}
     $<TARGET_FILE:Kestrane> $<TARGET_FILE:kestrane-cli>
   DEPENDS Kestrane kestrane-cli ${installer_dir}/kestrane.nsi ${installer_dir}/make-installer.sh
     ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-    ${PROJECT_SOURCE_DIR}/win32/res/kestrane.ico
+    ${PROJECT_SOURCE_DIR}/win32/app/res/kestrane.ico
   COMMENT "Building the installer Kestrane-Setup-${PROJECT_VERSION}.exe")
 add_custom_target(kestrane-setup ALL DEPENDS ${KESTRANE_SETUP})

@@ -1,10 +1,9 @@
 #include "simport.h"
 
-#include "sysexframing.h"
 #include "utils.h"
 
 SimMidiPort::SimMidiPort(DeviceSim& simDevice, const PortSettings& portSettings)
-    : device(simDevice), settings(portSettings) {
+    : MidiPort(portSettings), device(simDevice) {
     device.Attach(this);
 }
 
@@ -14,7 +13,7 @@ SimMidiPort::~SimMidiPort() {
 }
 
 bool SimMidiPort::IsConnected() {
-    bool connected = device.Open(this, settings.names);
+    bool connected = device.Open(this, params.names);
     if (connected && !open)
         LogText("%s: opened '%s'\n", "SimMidiPort::IsConnected", device.GetOutputName().c_str());
     open = open || connected;
@@ -37,47 +36,27 @@ void SimMidiPort::Reconnect() {
 
 void SimMidiPort::Send(const uint8_t* data, uint32_t count) {
     LogText("%s(%u bytes)\n", "SimMidiPort::Send", static_cast<unsigned>(count));
-    if (count == 0)
-        return;
-    if (!settings.chunks) {
-        SendVerbatim(data, count);
-        return;
-    }
-    std::vector<uint8_t> framed = FrameSysExChunk(data, count);
-    SendVerbatim(framed.data(), static_cast<uint32_t>(framed.size()));
+    SendBlock(data, count,
+              [this](const uint8_t* block, uint32_t size) { SendVerbatim(block, size); });
 }
 
 void SimMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
-    if (!IsConnected()) {
-        LogText("Can't send MIDI, not connected\n");
-        NoteSendFailure();
-        return;
-    }
+    if (!IsConnected())
+        return NoteNotConnected();
     if (device.Receive(this, std::vector<uint8_t>(data, data + count))) {
-        if (uint32_t pause = PortPauseMs(settings.delay))
-            SleepMs(pause);
+        PauseAfterMessage();
     } else {
         LogText("%s: Error sending (the device is gone)\n", "SimMidiPort::SendVerbatim");
         NoteSendFailure();
     }
-    if (uint32_t pause = PortPauseMs(settings.unprepdelay))
-        SleepMs(pause);
+    PauseAfterRelease();
 }
 
 std::vector<uint8_t> SimMidiPort::Request(uint32_t timeoutMs, const uint8_t* request,
                                           uint32_t count) {
-    LogText("%s(%u ms, %u bytes)\n", "SimMidiPort::Request", static_cast<unsigned>(timeoutMs),
-            static_cast<unsigned>(count));
-    TakeSysEx(); // a message from before the request is not its answer
-    if (!IsConnected()) {
-        LogText("%s: not connected, no answer\n", "SimMidiPort::Request");
-        return {};
-    }
-    SendVerbatim(request, count);
-    std::vector<uint8_t> reply = WaitForSysEx(timeoutMs, 10);
-    if (reply.empty())
-        LogText("%s: no answer\n", "SimMidiPort::Request");
-    return reply;
+    return RequestAndWait(
+        "SimMidiPort::Request", "answer", timeoutMs, request, count,
+        [this](const uint8_t* block, uint32_t size) { SendVerbatim(block, size); });
 }
 
 void SimMidiPort::DeliverInput(const std::vector<uint8_t>& bytes) {

@@ -18,8 +18,8 @@ public:
     SimMidiPort(DeviceSim& device, const PortSettings& settings);
     ~SimMidiPort() override;
 
-    int32_t GetIdealChunkSize() override { return settings.ideal; }
-    int32_t GetMaxChunkSize() override { return settings.max; }
+    int32_t GetIdealChunkSize() override { return params.ideal; }
+    int32_t GetMaxChunkSize() override { return params.max; }
     // Opens the connection when it is closed, if the device is present and
     // its output name matches the settings' names. True when the connection
     // is open and the device is still there; a connection that outlived an
@@ -33,7 +33,7 @@ public:
     void Reconnect() override;
     // Really asks the device: drops any message received before, sends the
     // request as it is and polls every 10 ms for the answer until timeoutMs
-    // has passed; an empty result means no answer.
+    // has passed; an empty result means no answer (MidiPort::RequestAndWait).
     std::vector<uint8_t> Request(uint32_t timeoutMs, const uint8_t* request,
                                  uint32_t count) override;
 
@@ -49,6 +49,5 @@ private:
     void DeliverInput(const std::vector<uint8_t>& bytes);
 
     DeviceSim& device;
-    const PortSettings settings;
     bool open = false; // touched only by the thread that runs the sender
 };

@@ -1,5 +1,6 @@
 #include "midiport.h"
 
+#include "sysexframing.h"
 #include "utils.h"
 
 #include <cassert>
@@ -39,7 +40,9 @@ bool SysExCollector::HasSysEx() const {
     return !collecting && !bytes.empty() && bytes.back() == 0xF7;
 }
 
-MidiPort::MidiPort() {
+MidiPort::MidiPort() : MidiPort(defaultPortSettings) {}
+
+MidiPort::MidiPort(const PortSettings& settings) : params(settings) {
     sysExCollector.SetCallback(&MidiPort::OnSysExComplete, this);
 }
 
@@ -78,6 +81,47 @@ std::vector<uint8_t> MidiPort::WaitForSysEx(uint32_t timeoutMs, uint32_t pollMs)
             return message;
         SleepMs(pollMs);
     }
+}
+
+void MidiPort::SendBlock(const uint8_t* data, uint32_t count, const BlockSender& sendVerbatim) {
+    if (count == 0)
+        return;
+    const std::vector<uint8_t> block = WireMessage(data, count, params.chunks);
+    sendVerbatim(block.data(), static_cast<uint32_t>(block.size()));
+}
+
+void MidiPort::PauseAfterMessage() const {
+    if (uint32_t ms = PortPauseMs(params.delay))
+        SleepMs(ms);
+}
+
+void MidiPort::PauseAfterRelease() const {
+    if (uint32_t ms = PortPauseMs(params.unprepdelay))
+        SleepMs(ms);
+}
+
+void MidiPort::NoteNotConnected() {
+    LogText("Can't send MIDI, not connected\n");
+    NoteSendFailure();
+}
+
+std::vector<uint8_t>
+MidiPort::RequestAndWait(const char* tag, const char* noun, uint32_t timeoutMs,
+                         const uint8_t* request, uint32_t count, const BlockSender& sendVerbatim,
+                         const std::function<std::vector<uint8_t>(uint32_t)>& waitForAnswer) {
+    LogText("%s(%u ms, %u bytes)\n", tag, static_cast<unsigned>(timeoutMs),
+            static_cast<unsigned>(count));
+    TakeSysEx();
+    if (!IsConnected()) {
+        LogText("%s: not connected, no %s\n", tag, noun);
+        return {};
+    }
+    sendVerbatim(request, count);
+    std::vector<uint8_t> answer =
+        waitForAnswer ? waitForAnswer(timeoutMs) : WaitForSysEx(timeoutMs, kAnswerPollMs);
+    if (answer.empty())
+        LogText("%s: no %s\n", tag, noun);
+    return answer;
 }
 
 uint32_t MidiPort::TakeSendFailures() {

@@ -2,8 +2,11 @@
 // device, and the assembly of incoming SysEx messages.
 #pragma once
 
+#include "portsettings.h"
+
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -25,9 +28,17 @@ private:
     void* context = nullptr;
 };
 
+// The interface every port implements, and what every port does alike: it
+// keeps the update's port settings, puts each block on the wire as the
+// settings ask (framed or as it is), pauses after it as configured, and asks
+// the device and waits for the answer. A port adds only what is its own:
+// connecting, handing one block to the system, and receiving.
 class MidiPort {
 public:
+    // A port with the default settings.
     MidiPort();
+    // A port that sends and paces as the settings ask.
+    explicit MidiPort(const PortSettings& settings);
     virtual ~MidiPort();
     MidiPort(const MidiPort&) = delete;
     MidiPort& operator=(const MidiPort&) = delete;
@@ -60,8 +71,40 @@ public:
     uint32_t TakeSendFailures();
 
 protected:
+    // How a port hands one block to the system, unchanged (its SendVerbatim).
+    using BlockSender = std::function<void(const uint8_t* data, uint32_t count)>;
+
+    // How often a port that really asks its device looks for the answer.
+    static constexpr uint32_t kAnswerPollMs = 10;
+
+    // The body of every port's Send: hands the block to `sendVerbatim` as the
+    // settings' chunks flag asks, framed as one complete SysEx message or as
+    // it is (WireMessage, sysexframing.h). Nothing is sent for an empty block.
+    void SendBlock(const uint8_t* data, uint32_t count, const BlockSender& sendVerbatim);
+
+    // The settings' pauses, clamped by PortPauseMs: `delay` after a message
+    // that went out, `unprepdelay` once the port is done with a block.
+    void PauseAfterMessage() const;
+    void PauseAfterRelease() const;
+
     // Called by a port's Send when a block did not go out.
     void NoteSendFailure();
+    // Logs that a block cannot go out because the port is not connected, and
+    // counts it as not sent.
+    void NoteNotConnected();
+
+    // The request and the wait for its answer, for ports whose Request
+    // really asks the device: logs the call as "<tag>(<ms> ms, <n> bytes)",
+    // drops any message received before (it is not the answer), and when the
+    // port is connected hands the request as it is to `sendVerbatim` and
+    // waits up to timeoutMs for the answer: with `waitForAnswer` when given,
+    // else with WaitForSysEx every kAnswerPollMs. An empty result means no
+    // answer; then "<tag>: not connected, no <noun>" or "<tag>: no <noun>" is
+    // logged, `noun` being the port's word for the answer.
+    std::vector<uint8_t> RequestAndWait(
+        const char* tag, const char* noun, uint32_t timeoutMs, const uint8_t* request,
+        uint32_t count, const BlockSender& sendVerbatim,
+        const std::function<std::vector<uint8_t>(uint32_t timeoutMs)>& waitForAnswer = nullptr);
 
     // Waits up to `timeoutMs` for a completed message, looking every
     // `pollMs`, and takes it; empty when none came in time. For ports whose
@@ -70,6 +113,11 @@ protected:
 
     // Fed by the port with input bytes, on the thread that delivers MIDI input.
     SysExCollector sysExCollector;
+
+    // The port's own copy of the update's settings: the device's names (which
+    // a port may add to, as AskForPort does), the chunk sizes, the pauses and
+    // the chunks flag.
+    PortSettings params;
 
 private:
     static void OnSysExComplete(void* context);

@@ -1,7 +1,7 @@
 // How a port puts one block of update data on the wire. With the settings'
-// chunks flag on, every block goes out as one complete SysEx message; the
-// WinMM port and the emulated device's port share this rule, and the emulated
-// device uses it to know the exact bytes to expect.
+// chunks flag on, every block goes out as one complete SysEx message; every
+// port sends by this rule (MidiPort::SendBlock), and the emulated device uses
+// it to know the exact bytes to expect.
 #pragma once
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // as SysEx messages, and one input whose SysEx replies feed the collector.
 //
 // It behaves as the WinMM port does, so that the sender runs unchanged: the
-// output and input are found by the settings' names (midisystem.h; the
+// output and input are found by the settings' names (ownports.h; the
 // lowest index wins, this program's own ports never), opened on the first
 // IsConnected and on every IsConnected after a Disconnect, and every send
 // blocks as long as the bytes take on a real MIDI cable (31250 baud, ten bits
@@ -37,8 +37,8 @@ public:
     ~RtMidiPort() override;
 
     // The settings' ideal and max.
-    int32_t GetIdealChunkSize() override;
-    int32_t GetMaxChunkSize() override;
+    int32_t GetIdealChunkSize() override { return params.ideal; }
+    int32_t GetMaxChunkSize() override { return params.max; }
     // Connects when the output is closed; true when the output is open, no
     // error has been reported for it since, its port is still listed, and
     // (on JACK) the server it was opened on has not gone away. It stays
@@ -50,7 +50,7 @@ public:
     // the MIDI system stay for the next Connect unless an error was reported.
     void Disconnect() override;
     // Frames the block as one SysEx message when the settings' chunks flag is
-    // set (see FrameSysExChunk), then sends it with SendVerbatim. Nothing is
+    // set, then sends it with SendVerbatim (MidiPort::SendBlock). Nothing is
     // sent for an empty block.
     void Send(const uint8_t* data, uint32_t count) override;
     // Disconnects and connects again, when the output is open.
@@ -83,6 +83,9 @@ private:
 
     static void OnInput(double timeStamp, std::vector<unsigned char>* message, void* context);
     void ReceiveInput(const std::vector<unsigned char>& message);
+    // Request's wait: the first message that answers the request within
+    // timeoutMs, passing over what does not (see Request); empty when none.
+    std::vector<uint8_t> WaitForReply(const uint8_t* request, uint32_t count, uint32_t timeoutMs);
     bool MakeClients();
     void DropClients();
     void ClosePorts();
@@ -91,7 +94,6 @@ private:
     bool IsBusy(const std::string& devicePort) const;
     void RefuseBusyDevice();
 
-    PortSettings params;
     const MidiSystem api;
     const std::vector<std::string> ownPortNames;
     std::unique_ptr<Clients> clients; // the RtMidi input and output, once made

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Draws the application's artwork with ImageMagick and writes it into
-# win32/res/, where the resource script picks it up:
+# win32/app/res/, where the resource script picks it up:
 #   background.png  the main window's 500x200 picture (8-bit RGB, no alpha)
 #   kestrane.ico    the program's icon: 16, 32, 48, 64, 128 and 256 pixels, 32-bit
 # The generated files are committed, so the build never needs ImageMagick;
@@ -16,7 +16,7 @@ if [ ! -x "$convert" ]; then
   exit 1
 fi
 
-out=win32/res
+out=win32/app/res
 mkdir -p "$out"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

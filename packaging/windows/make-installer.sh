@@ -32,5 +32,5 @@ mkdir -p "$(dirname "$out")"
 makensis -V2 -WX -NOCD \
   "-DVERSION=$version" "-DOUTFILE=$out" "-DAPP_EXE=$app" "-DCLI_EXE=$cli" \
   "-DREADME=$root/README.md" "-DLICENSE=$root/LICENSE" \
-  "-DICON=$root/win32/res/kestrane.ico" "${sign[@]}" \
+  "-DICON=$root/win32/app/res/kestrane.ico" "${sign[@]}" \
   "$here/kestrane.nsi"

@@ -1,4 +1,4 @@
-#include "mididevices.h"
+#include "devicelist.h"
 
 #include "utils.h"
 
@@ -10,6 +10,14 @@ int FindMatchingDevice(const std::vector<MidiDeviceName>& devices,
             return static_cast<int>(number);
     }
     return kNoDevice;
+}
+
+std::vector<std::string> ReadableNames(const std::vector<MidiDeviceName>& devices) {
+    std::vector<std::string> names;
+    for (const MidiDeviceName& device : devices)
+        if (device.readable)
+            names.push_back(device.name);
+    return names;
 }
 
 void LogInterfaces(const std::vector<MidiDeviceName>& outputs,

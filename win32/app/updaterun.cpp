@@ -14,8 +14,9 @@
 #include <exception>
 #include <fstream>
 #include <memory>
+#include <string>
+#include <vector>
 
-#include <mmsystem.h>
 #include <shellapi.h>
 
 namespace {
@@ -114,14 +115,4 @@ void ShowUpdateSummary(const Update& update) {
 
 void OnPictureReplaced(LPARAM lParam) {
     DeleteObject(reinterpret_cast<HBITMAP>(lParam));
-}
-
-// The names as the device lookup reads them: a name that fills its field has
-// no terminating zero, and is taken up to the field's end, not beyond it.
-std::vector<std::string> ListMidiOutputNames() {
-    std::vector<std::string> list;
-    for (const MidiDeviceName& device : ReadOutputDevices())
-        if (device.readable)
-            list.push_back(device.name);
-    return list;
 }

@@ -49,8 +49,8 @@ public:
     ~WindowsMidiPort() override;
 
     // The settings' ideal and max.
-    int32_t GetIdealChunkSize() override;
-    int32_t GetMaxChunkSize() override;
+    int32_t GetIdealChunkSize() override { return params.ideal; }
+    int32_t GetMaxChunkSize() override { return params.max; }
     // Connects when the output is closed, then asks the output for its
     // capabilities: true when it is open and answers. An open input is not
     // required (the port then sends but hears no reply).
@@ -66,7 +66,7 @@ public:
     // driver for good, as it may still write into them.
     void Disconnect() override;
     // Frames the block as one SysEx message when the settings' chunks flag is
-    // set (see FrameSysExChunk), then sends it with SendVerbatim. Nothing is
+    // set, then sends it with SendVerbatim (MidiPort::SendBlock). Nothing is
     // sent for an empty block.
     void Send(const uint8_t* data, uint32_t count) override;
     // Disconnects and connects again, when the output is open.
@@ -124,7 +124,6 @@ private:
     // the port no longer listens.
     void CloseInput();
 
-    PortSettings params;
     std::unique_ptr<InputBuffers> inputBuffers;
     HMIDIOUT midiOut = nullptr;
     HMIDIIN midiIn = nullptr;

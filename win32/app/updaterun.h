@@ -5,9 +5,6 @@
 
 #include "update.h"
 
-#include <string>
-#include <vector>
-
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -28,7 +25,3 @@ void ReportRunFailure();
 void ShowUpdateSummary(const Update& update);
 // Deletes a picture that ShowUpdateSummary replaced (WM_PICTURE_REPLACED).
 void OnPictureReplaced(LPARAM lParam);
-
-// The names of every MIDI output whose capabilities can be read, in device
-// order, excluded names included.
-std::vector<std::string> ListMidiOutputNames();

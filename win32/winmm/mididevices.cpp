@@ -54,3 +54,7 @@ int FindOutputDevice(const std::set<std::string>& names) {
 int FindInputDevice(const std::set<std::string>& names) {
     return FindMatchingDevice(ReadInputDevices(), names);
 }
+
+std::vector<std::string> ListMidiOutputNames() {
+    return ReadableNames(ReadOutputDevices());
+}

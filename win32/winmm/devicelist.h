@@ -1,5 +1,5 @@
-// MIDI device lookup: lists the system's MIDI outputs and inputs to the log
-// and finds the device whose name an update asks for. Names are compared by
+// A WinMM device list without WinMM: the walk that finds the device an update
+// asks for, and the listing of both lists to the log. Names are compared by
 // MatchesPortName (portnames.h): a leading Windows number ("2- ") is dropped,
 // the system's synthesizer and mapper are never taken, and the first device
 // in number order that matches wins.
@@ -19,25 +19,16 @@ struct MidiDeviceName {
     bool readable;
 };
 
-// The walk over one device list, without WinMM: the number of the first
-// readable device whose name matches the list, or kNoDevice.
+// The number of the first readable device whose name matches the list, or
+// kNoDevice.
 int FindMatchingDevice(const std::vector<MidiDeviceName>& devices,
                        const std::set<std::string>& names);
+
+// The names of the readable devices, in device order, excluded names
+// included.
+std::vector<std::string> ReadableNames(const std::vector<MidiDeviceName>& devices);
 
 // Logs both lists (every readable device, excluded names included), as
 // ListInterfaces does.
 void LogInterfaces(const std::vector<MidiDeviceName>& outputs,
                    const std::vector<MidiDeviceName>& inputs);
-
-// The system's device lists, read now through WinMM (midiOutGetDevCapsA and
-// midiInGetDevCapsA for each device number).
-std::vector<MidiDeviceName> ReadOutputDevices();
-std::vector<MidiDeviceName> ReadInputDevices();
-
-// Logs every MIDI output and input of the system with its number.
-void ListInterfaces();
-
-// Device numbers for midiOutOpen and midiInOpen: the first output (input)
-// whose name matches the list, or kNoDevice (-1066), which every open refuses.
-int FindOutputDevice(const std::set<std::string>& names);
-int FindInputDevice(const std::set<std::string>& names);

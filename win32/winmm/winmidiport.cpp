@@ -1,7 +1,6 @@
 #include "winmidiport.h"
 
 #include "mididevices.h"
-#include "sysexframing.h"
 #include "utils.h"
 
 #include <cstring>
@@ -44,11 +43,6 @@ void LogRefusedBlock(const char* call, uint32_t portionBlock, uint32_t runBlock,
             "WindowsMidiPort::SendVerbatim", static_cast<unsigned>(portionBlock),
             static_cast<unsigned>(runBlock), static_cast<unsigned>(count), call,
             OutputErrorText(err).c_str(), static_cast<int>(err));
-}
-
-void PortPause(int32_t configuredMs) {
-    if (uint32_t ms = PortPauseMs(configuredMs))
-        SleepMs(ms);
 }
 
 // One long message while the driver may hold it: the header and a copy of the
@@ -108,21 +102,13 @@ bool ReleaseSentBlock(HMIDIOUT midiOut, MIDIHDR& header, bool queued) {
 } // namespace
 
 WindowsMidiPort::WindowsMidiPort(const PortSettings& settings)
-    : params(settings), inputBuffers(new InputBuffers()) {}
+    : MidiPort(settings), inputBuffers(new InputBuffers()) {}
 
 WindowsMidiPort::~WindowsMidiPort() {
     // Disconnect logs and resets even a port that never connected; the
     // buffers are freed only after the input has handed them all back. This
     // class's own version, whatever a derived class would make of it.
     WindowsMidiPort::Disconnect();
-}
-
-int32_t WindowsMidiPort::GetIdealChunkSize() {
-    return params.ideal;
-}
-
-int32_t WindowsMidiPort::GetMaxChunkSize() {
-    return params.max;
 }
 
 bool WindowsMidiPort::IsConnected() {
@@ -139,17 +125,14 @@ bool WindowsMidiPort::IsConnected() {
 }
 
 void WindowsMidiPort::AskForPort() {
-    std::vector<MidiDeviceName> outputs = ReadOutputDevices();
+    const std::vector<std::string> outputs = ListMidiOutputNames();
     int answer = IDNO;
-    for (size_t number = 0; answer == IDNO && number < outputs.size(); ++number) {
-        if (!outputs[number].readable)
-            continue;
-        std::string text =
-            FormatText("Do you wish to update '%s'.\n\n", outputs[number].name.c_str());
+    for (size_t i = 0; answer == IDNO && i < outputs.size(); ++i) {
+        std::string text = FormatText("Do you wish to update '%s'.\n\n", outputs[i].c_str());
         answer = MessageBoxA(nullptr, text.c_str(), "Kestrane",
                              MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_SETFOREGROUND);
         if (answer == IDYES)
-            params.names.insert(outputs[number].name);
+            params.names.insert(outputs[i]);
     }
 }
 
@@ -272,14 +255,8 @@ void WindowsMidiPort::Connect() {
 void WindowsMidiPort::Send(const uint8_t* data, uint32_t count) {
     LogText("%s(%p,%u)\n", "WindowsMidiPort::Send", static_cast<const void*>(data),
             static_cast<unsigned>(count));
-    if (count == 0)
-        return;
-    if (!params.chunks) {
-        SendVerbatim(data, count);
-        return;
-    }
-    std::vector<uint8_t> framed = FrameSysExChunk(data, count);
-    SendVerbatim(framed.data(), static_cast<uint32_t>(framed.size()));
+    SendBlock(data, count,
+              [this](const uint8_t* block, uint32_t size) { SendVerbatim(block, size); });
 }
 
 void WindowsMidiPort::Reconnect() {
@@ -298,11 +275,8 @@ void WindowsMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
     // Counted after IsConnected, which may connect afresh.
     const uint32_t portionBlock = ++blocksSinceConnect;
     const uint32_t runBlock = ++blocksSent;
-    if (!connected) {
-        LogText("Can't send MIDI, not connected\n");
-        NoteSendFailure();
-        return;
-    }
+    if (!connected)
+        return NoteNotConnected();
     // The driver holds the header, and may read the bytes, until it hands the
     // block back: both are the port's own copy, which can outlive this call.
     auto block = std::make_unique<SentBlock>(data, count);
@@ -319,7 +293,7 @@ void WindowsMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
         LogRefusedBlock("midiOutLongMsg", portionBlock, runBlock, count, err);
         NoteSendFailure();
     } else {
-        PortPause(params.delay);
+        PauseAfterMessage();
     }
     if (!ReleaseSentBlock(midiOut, midiHdr, queued)) {
         LogText("%s: The driver never handed back the block of %u bytes; it is left allocated.\n",
@@ -328,7 +302,7 @@ void WindowsMidiPort::SendVerbatim(const uint8_t* data, uint32_t count) {
         static_cast<void>(block.release());
         NoteSendFailure();
     }
-    PortPause(params.unprepdelay);
+    PauseAfterRelease();
 }
 
 void WindowsMidiPort::MidiInCallback(HMIDIIN handle, UINT message, DWORD_PTR param1, DWORD_PTR) {
