@@ -2,15 +2,17 @@
 #pragma once
 
 #include "commands.h"
-#include "devicesim.h"
+#include "simoptions.h"
+#include "update.h"
 
 #include <string>
 
-// How the device answers: --sim (its script), --sim-version and
-// --sim-no-identity. Throws UsageError naming the option for a bad value.
-void ConfigureAnswers(DeviceSim& device, const CommandArguments& args);
-
-// The record file is emptied as the device starts, so it must not be the
-// update under another name (another spelling, a link): throws UsageError
-// when it is. A record file that does not exist yet is not the update.
-void CheckRecordIsNotUpdate(const std::string& record, const std::string& updatePath);
+// Reads the --sim options into the device's options, checking each value in
+// turn: --sim (its script), --sim-version, --sim-no-identity,
+// --sim-whole-blocks, --sim-appear, --sim-unplug (against the update's
+// portions) and --sim-record. Throws UsageError naming the option for a bad
+// value. The record file is emptied as the device starts, so it must not be
+// the update at updatePath under another name (another spelling, a link); a
+// record file that does not exist yet is not the update.
+SimOptions ReadSimOptions(const CommandArguments& args, const Update& update,
+                          const std::string& updatePath);

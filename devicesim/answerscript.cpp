@@ -1,5 +1,8 @@
 #include "answerscript.h"
 
+#include "decimal.h"
+
+#include <cstdint>
 #include <stdexcept>
 
 namespace {
@@ -35,18 +38,15 @@ PortionAnswer ParseWord(const std::string& word, const std::string& text) {
             Reject("\"install\" without a count", text);
         if (count.find_first_not_of("0123456789") != std::string::npos)
             Reject("unknown answer \"" + word + "\"", text);
-        // Leading zeros are allowed; the digits are summed up only while the
-        // count stays within its range, so no length overflows.
-        int installCount = 0;
-        for (char digit : count) {
-            installCount = installCount * 10 + (digit - '0');
-            if (installCount > kMaxInstallCount)
-                Reject("\"" + word + "\": the install count must be from 0 to " +
-                           std::to_string(kMaxInstallCount),
-                       text);
-        }
+        // Leading zeros are allowed; a count of any length beyond the range
+        // is refused.
+        uint64_t installCount = 0;
+        if (!ParseDecimal(count, static_cast<uint64_t>(kMaxInstallCount), installCount))
+            Reject("\"" + word + "\": the install count must be from 0 to " +
+                       std::to_string(kMaxInstallCount),
+                   text);
         answer.kind = PortionAnswer::Install;
-        answer.installCount = installCount;
+        answer.installCount = static_cast<int>(installCount);
     } else if (word.empty()) {
         Reject("an empty answer", text);
     } else {

@@ -1,7 +1,8 @@
 #include "virtualdevice.h"
 
+#include "devicelink.h"
+#include "ownports.h"
 #include "rtmidiaccess.h"
-#include "simport.h"
 #include "utils.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -25,32 +27,6 @@ const char* const kTag = "VirtualMidiDevice";
 // How long the new ports may take to be listed, and how often to look.
 constexpr int64_t kListedLimitMs = 10000;
 constexpr uint32_t kListedPollMs = 5;
-
-// The device's side of the virtual ports: hands messages to the device as a
-// port of its own would, and passes each of its answers to a handler. No
-// names, so it matches the device whatever it is called; no pauses, since
-// the sender's port has paced the messages already.
-class DeviceLink : public SimMidiPort {
-public:
-    using AnswerHandler = void (*)(void* context, const std::vector<uint8_t>& message);
-
-    DeviceLink(DeviceSim& device, AnswerHandler answerHandler, void* context)
-        : SimMidiPort(device, PortSettings{{}, 256, 256, 0, 0, false}), handler(answerHandler),
-          handlerContext(context) {
-        // Answers arrive whole: each completed message goes on at once
-        // instead of waiting in the port's store.
-        sysExCollector.SetCallback(&DeviceLink::OnAnswer, this);
-    }
-
-private:
-    static void OnAnswer(void* context) {
-        DeviceLink* link = static_cast<DeviceLink*>(context);
-        link->handler(link->handlerContext, link->sysExCollector.GetBytes());
-    }
-
-    AnswerHandler handler;
-    void* handlerContext;
-};
 
 #ifdef KESTRANE_HAVE_JACK
 // The device's input on JACK, read straight from JACK: each event's bytes go
@@ -290,8 +266,8 @@ void VirtualMidiDevice::Pump(uint32_t waitMs) {
         // now and then instead of being woken.
         constexpr uint32_t kLookMs = 2;
         for (uint32_t waited = 0;; waited += kLookMs) {
-            for (std::vector<uint8_t>& event : ports->jackInput->Take())
-                messages.push_back(std::move(event));
+            std::vector<std::vector<uint8_t>> events = ports->jackInput->Take();
+            std::move(events.begin(), events.end(), std::back_inserter(messages));
             if (!messages.empty() || waited >= waitMs || ports->jackInput->IsServerGone())
                 break;
             SleepMs(kLookMs);
@@ -308,7 +284,7 @@ void VirtualMidiDevice::Pump(uint32_t waitMs) {
     }
     for (const std::vector<uint8_t>& message : messages) {
         LogText("%s: received %u bytes\n", kTag, static_cast<unsigned>(message.size()));
-        ports->link.SendVerbatim(message.data(), static_cast<uint32_t>(message.size()));
+        ports->link.Deliver(message);
     }
 }
 

@@ -8,7 +8,7 @@
 // and MIDM_ messages through modMessage and midMessage. mmdevapi loads the
 // same driver list and needs the four audio entries at the end, which
 // present no audio endpoint.
-#include "devicelink.h"
+#include "driverdevice.h"
 #include "driverports.h"
 
 #include <mutex>

@@ -1,5 +1,6 @@
 #include "driverconfig.h"
 
+#include "decimal.h"
 #include "devicesim.h"
 #include "portsettings.h"
 
@@ -25,15 +26,13 @@ std::invalid_argument BadValue(const char* variable, const std::string& value,
                                  Quoted(value));
 }
 
+// At most 18 digits, so that every count also fits a signed 64-bit time.
 uint64_t ParseCount(const std::string& text, const char* variable, const char* expected) {
-    if (text.empty() || text.size() > 18)
-        throw BadValue(variable, text, expected);
+    constexpr size_t kMaxDigits = 18;
+    constexpr uint64_t kMaxCount = 999999999999999999;
     uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            throw BadValue(variable, text, expected);
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
+    if (text.size() > kMaxDigits || !ParseDecimal(text, kMaxCount, value))
+        throw BadValue(variable, text, expected);
     return value;
 }
 
@@ -113,12 +112,8 @@ std::string WindowsPath(const std::string& path) {
 }
 
 bool DeviceSettings::operator==(const DeviceSettings& other) const {
-    return updatePath == other.updatePath && script == other.script && version == other.version &&
-           identity == other.identity && appearAfterMs == other.appearAfterMs &&
-           unplug == other.unplug && unplugPortion == other.unplugPortion &&
-           unplugAfterBytes == other.unplugAfterBytes && replugAfterMs == other.replugAfterMs &&
-           recordPath == other.recordPath && byteMicros == other.byteMicros &&
-           session == other.session;
+    return updatePath == other.updatePath && device == other.device &&
+           byteMicros == other.byteMicros && session == other.session;
 }
 
 DeviceLayout ReadDeviceLayout() {
@@ -145,12 +140,17 @@ DeviceLayout ReadDeviceLayout() {
 DeviceSettings ReadDeviceSettings() {
     DeviceSettings settings;
     settings.updatePath = WindowsPath(EnvironmentText("KESTRANE_SIM_UPDATE"));
-    settings.script = EnvironmentText("KESTRANE_SIM_SCRIPT");
-    settings.version = EnvironmentText("KESTRANE_SIM_VERSION");
-    settings.identity = !ParseBool(EnvironmentText("KESTRANE_SIM_NO_IDENTITY"));
+    SimOptions& device = settings.device;
+    std::string script = EnvironmentText("KESTRANE_SIM_SCRIPT");
+    if (!script.empty())
+        device.script = script;
+    std::string version = EnvironmentText("KESTRANE_SIM_VERSION");
+    if (!version.empty())
+        device.version = version;
+    device.identity = !ParseBool(EnvironmentText("KESTRANE_SIM_NO_IDENTITY"));
     std::string appear = EnvironmentText("KESTRANE_SIM_APPEAR");
     if (!appear.empty())
-        settings.appearAfterMs = ParseMilliseconds(appear, "KESTRANE_SIM_APPEAR");
+        device.appearAfterMs = ParseMilliseconds(appear, "KESTRANE_SIM_APPEAR");
     std::string unplug = EnvironmentText("KESTRANE_SIM_UNPLUG");
     if (!unplug.empty()) {
         const char* const variable = "KESTRANE_SIM_UNPLUG";
@@ -162,12 +162,12 @@ DeviceSettings ReadDeviceSettings() {
         uint64_t bytes = ParseCount(fields[1], variable, expected);
         if (portion < 1 || bytes > UINT32_MAX)
             throw BadValue(variable, unplug, expected);
-        settings.unplug = true;
-        settings.unplugPortion = static_cast<size_t>(portion - 1);
-        settings.unplugAfterBytes = static_cast<uint32_t>(bytes);
-        settings.replugAfterMs = ParseMilliseconds(fields[2], variable);
+        device.unplug = true;
+        device.unplugPortion = static_cast<size_t>(portion - 1);
+        device.unplugAfterBytes = bytes;
+        device.replugAfterMs = ParseMilliseconds(fields[2], variable);
     }
-    settings.recordPath = WindowsPath(EnvironmentText("KESTRANE_SIM_RECORD"));
+    device.recordPath = WindowsPath(EnvironmentText("KESTRANE_SIM_RECORD"));
     std::string baud = EnvironmentText("KESTRANE_SIM_BAUD");
     if (!baud.empty()) {
         uint64_t bitsPerSecond = ParseCount(baud, "KESTRANE_SIM_BAUD", "bits per second");

@@ -3,6 +3,8 @@
 // presents, and how the emulated device behind its own ports behaves.
 #pragma once
 
+#include "simoptions.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,16 +32,8 @@ DeviceLayout ReadDeviceLayout();
 
 // How the emulated device behaves; read each time a device is created.
 struct DeviceSettings {
-    std::string updatePath; // update or SysEx file whose portions it expects; none when empty
-    std::string script;     // answer script text
-    std::string version;    // firmware version text; 1.00 when empty
-    bool identity = true;   // answers the identity request
-    int64_t appearAfterMs = 0;
-    bool unplug = false;
-    size_t unplugPortion = 0; // counted from 0
-    uint32_t unplugAfterBytes = 0;
-    int64_t replugAfterMs = 0;
-    std::string recordPath;  // no record file when empty
+    std::string updatePath;  // update or SysEx file whose portions it expects; none when empty
+    SimOptions device;       // script, version, identity, appearing, unplug, record file
     uint32_t byteMicros = 0; // wire time of one byte; 0 plays at once
     std::string session;     // any text; a new one asks for a fresh device
 

@@ -15,7 +15,7 @@
 // in a buffer of its own, as some MIDI stacks hand SysEx input to programs.
 // With KESTRANE_SIM_ECHO, the device's output hands what it receives to
 // EchoToDeviceInputs, which delivers it here like the device's own messages.
-#include "devicelink.h"
+#include "driverdevice.h"
 #include "driverports.h"
 
 #include "utils.h"

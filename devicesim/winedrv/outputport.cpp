@@ -11,7 +11,7 @@
 // after it reached the device (the thread plays then, also without a wire
 // speed, and the messages behind it wait); with KESTRANE_SIM_ECHO every
 // message the device receives also goes back to its inputs.
-#include "devicelink.h"
+#include "driverdevice.h"
 #include "driverports.h"
 
 #include "utils.h"

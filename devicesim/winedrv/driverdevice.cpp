@@ -1,8 +1,8 @@
-#include "devicelink.h"
+#include "driverdevice.h"
 
 #include "driverconfig.h"
 
-#include "answerscript.h"
+#include "simoptions.h"
 #include "update.h"
 #include "utils.h"
 
@@ -40,7 +40,7 @@ private:
 };
 
 // The device and its settings. Never destroyed at the end of the process
-// (see devicelink.h).
+// (see driverdevice.h).
 struct RunningDevice {
     DeviceSettings settings;
     std::unique_ptr<DeviceSim> sim;
@@ -68,16 +68,7 @@ std::unique_ptr<RunningDevice> CreateDevice(const DeviceSettings& settings) {
     DeviceSim& sim = *device->sim;
     DeviceLayout layout = ReadDeviceLayout();
     sim.SetPortNames(layout.outputName, layout.inputName);
-    if (!settings.script.empty())
-        sim.SetScript(ParseAnswerScript(settings.script));
-    if (!settings.version.empty())
-        sim.SetFirmwareVersion(settings.version);
-    sim.SetIdentityEnabled(settings.identity);
-    sim.SetAppearAfterMs(settings.appearAfterMs);
-    if (settings.unplug)
-        sim.SetUnplug(settings.unplugPortion, settings.unplugAfterBytes, settings.replugAfterMs);
-    if (!settings.recordPath.empty())
-        sim.SetRecordFile(settings.recordPath);
+    ApplySimOptions(sim, settings.device);
     return device;
 }
 
@@ -89,26 +80,7 @@ MMRESULT ReportSetupError(const char* reason) {
     return MMSYSERR_ERROR;
 }
 
-DeviceLink::DeviceLink(DeviceSim& device, InputHandler inputHandler, void* context)
-    // No names: the handle that owns the link has already picked the device
-    // by its number, so the link matches it whatever its names.
-    : SimMidiPort(device, PortSettings{{}, 256, 256, 0, 0, false}), handler(inputHandler),
-      handlerContext(context) {
-    sysExCollector.SetCallback(&DeviceLink::OnSysEx, this);
-}
-
-bool DeviceLink::Deliver(const std::vector<uint8_t>& bytes) {
-    SendVerbatim(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    return TakeSendFailures() == 0;
-}
-
-void DeviceLink::OnSysEx(void* context) {
-    DeviceLink* link = static_cast<DeviceLink*>(context);
-    if (link->handler)
-        link->handler(link->handlerContext, link->sysExCollector.GetBytes());
-}
-
-MMRESULT OpenDeviceLink(DeviceLink::InputHandler handler, void* context,
+MMRESULT OpenDeviceLink(DeviceLink::MessageHandler handler, void* context,
                         std::unique_ptr<DeviceLink>& link, DeviceLinkInfo& info) {
     std::lock_guard<std::mutex> lock(devicesMutex);
     try {

@@ -1,6 +1,6 @@
 // The driver's side of the emulated device: the one DeviceSim behind the
-// driver's own output and input, and the link through which an open handle
-// of either reaches it.
+// driver's own output and input, reached by an open handle of either through
+// a DeviceLink.
 //
 // The device is created when the first handle opens, and lives on across
 // closes, as a plugged-in device keeps its state while programs close and
@@ -11,32 +11,12 @@
 // unloads the driver would hang the program, so the process ends it.
 #pragma once
 
-#include "simport.h"
+#include "devicelink.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
-#include <vector>
-
-class DeviceLink : public SimMidiPort {
-public:
-    // Called on the device's thread, with the device locked, for each SysEx
-    // message the device sends while the link is connected.
-    using InputHandler = void (*)(void* context, const std::vector<uint8_t>& message);
-
-    DeviceLink(DeviceSim& device, InputHandler handler, void* context);
-
-    // Hands one message to the device; false when the device is gone (it was
-    // unplugged after the link opened).
-    bool Deliver(const std::vector<uint8_t>& bytes);
-
-private:
-    static void OnSysEx(void* context);
-
-    InputHandler handler;
-    void* handlerContext;
-};
 
 // What an open handle learns about the device when it opens.
 struct DeviceLinkInfo {
@@ -48,7 +28,7 @@ struct DeviceLinkInfo {
 // the device is not present (not yet plugged in, or unplugged);
 // MMSYSERR_ERROR when its settings are malformed or its update file or record
 // file cannot be used (the reason goes to the log and to standard error).
-MMRESULT OpenDeviceLink(DeviceLink::InputHandler handler, void* context,
+MMRESULT OpenDeviceLink(DeviceLink::MessageHandler handler, void* context,
                         std::unique_ptr<DeviceLink>& link, DeviceLinkInfo& info);
 
 // Closes the link and lets the device go on without it.
