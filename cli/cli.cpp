@@ -1,7 +1,9 @@
 // The tool's entry logic: global options, dispatch through the command table,
-// command-line parsing and the help texts.
-#include "commands.h"
+// the checks of a command's options and operands, and the diagnostic log.
+#include "cli.h"
 
+#include "commandtable.h"
+#include "help.h"
 #include "utils.h"
 
 #include <algorithm>
@@ -47,34 +49,6 @@ int CommandUsageError(std::ostream& err, const CommandInfo& command, const std::
     return kExitUsage;
 }
 
-const OptionInfo* FindOption(const CommandInfo& command, const std::string& name) {
-    auto found = std::find_if(
-        command.options.begin(), command.options.end(), [&name](const OptionInfo& option) {
-            return name == option.name || (option.shortName != nullptr && name == option.shortName);
-        });
-    return found == command.options.end() ? nullptr : &*found;
-}
-
-// "-o, --output OUT": the option's names and what its value is.
-std::string OptionNames(const OptionInfo& option) {
-    std::string names = option.shortName != nullptr
-                            ? std::string(option.shortName) + ", " + option.name
-                            : std::string(option.name);
-    if (option.valueName != nullptr)
-        names += std::string(" ") + option.valueName;
-    return names;
-}
-
-void PrintOptionLine(std::ostream& out, const std::string& names, const char* help) {
-    constexpr size_t kHelpColumn = 30;
-    out << "  " << names;
-    if (names.size() + 2 < kHelpColumn)
-        out << std::string(kHelpColumn - 2 - names.size(), ' ');
-    else
-        out << "\n" << std::string(kHelpColumn, ' ');
-    out << help << "\n";
-}
-
 void CheckCommandLine(const CommandInfo& command, const CommandArguments& args) {
     auto missing = std::find_if(
         command.options.begin(), command.options.end(),
@@ -88,138 +62,13 @@ void CheckCommandLine(const CommandInfo& command, const CommandArguments& args) 
         throw UsageError("unexpected argument '" + operands[command.maxOperands] + "'");
 }
 
-} // namespace
-
-std::string CommandArguments::Value(const std::string& name, const std::string& fallback) const {
-    auto found = options.find(name);
-    if (found == options.end() || found->second.empty())
-        return fallback;
-    return found->second.back();
-}
-
-const std::vector<std::string>& CommandArguments::Values(const std::string& name) const {
-    static const std::vector<std::string> none;
-    auto found = options.find(name);
-    return found == options.end() ? none : found->second;
-}
-
-void CommandArguments::AddOption(const std::string& name, const std::string& value) {
-    options[name].push_back(value);
-}
-
-const CommandInfo* FindCommand(const std::string& name) {
-    const std::vector<CommandInfo>& commands = Commands();
-    auto found = std::find_if(commands.begin(), commands.end(),
-                              [&name](const CommandInfo& command) { return name == command.name; });
-    return found == commands.end() ? nullptr : &*found;
-}
-
-CommandArguments ParseCommandArguments(const CommandInfo& command,
-                                       const std::vector<std::string>& args) {
-    CommandArguments parsed;
-    bool optionsEnded = false;
-    for (size_t index = 0; index < args.size(); ++index) {
-        const std::string& arg = args[index];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            parsed.AddOperand(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string name = arg;
-        std::string value;
-        bool inlineValue = false;
-        size_t equals = arg.find('=');
-        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-            inlineValue = true;
-        }
-        if (name == "--help" || name == "-h") {
-            if (inlineValue)
-                throw UsageError("option --help takes no value");
-            parsed.AddOption("--help", "");
-            continue;
-        }
-        const OptionInfo* option = FindOption(command, name);
-        if (option == nullptr)
-            throw UsageError("unknown option '" + name + "'");
-        if (option->valueName != nullptr && !inlineValue) {
-            if (index + 1 >= args.size())
-                throw UsageError(std::string("option ") + option->name + " needs a value (" +
-                                 option->valueName + ")");
-            value = args[++index];
-        } else if (option->valueName == nullptr && inlineValue) {
-            throw UsageError(std::string("option ") + option->name + " takes no value");
-        }
-        if (parsed.Has(option->name) && !option->repeatable)
-            throw UsageError(std::string("option ") + option->name + " given more than once");
-        parsed.AddOption(option->name, value);
-    }
-    return parsed;
-}
-
-void PrintToolHelp(std::ostream& out) {
-    out << kToolName << " " << kToolVersion << ": " << kToolSummary << ".\n"
-        << "\n"
-        << "Usage: " << kToolName << " " << kToolArguments << "\n"
-        << "\n"
-        << "Commands:\n";
-    for (const CommandInfo& command : Commands()) {
-        out << "  " << command.name << " " << command.arguments << "\n"
-            << "      " << command.description << "\n";
-    }
-    out << "\n"
-        << "Options:\n";
-    for (const OptionInfo& option : ToolOptions())
-        PrintOptionLine(out, OptionNames(option), option.help);
-    out << "\n"
-        << "Run '" << kToolName << " help COMMAND' or '" << kToolName
-        << " COMMAND --help' for the options\n"
-        << "of a command.\n"
-        << "Exit status: " << kToolExitStatus;
-}
-
-void PrintCommandHelp(const CommandInfo& command, std::ostream& out) {
-    out << "Usage: " << kToolName << " " << command.name << " " << command.arguments << "\n"
-        << "\n"
-        << command.description << "\n"
-        << "\n"
-        << "Options:\n";
-    for (const OptionInfo& option : command.options) {
-        std::string help = option.help;
-        if (option.required)
-            help += " (required)";
-        PrintOptionLine(out, OptionNames(option), help.c_str());
-    }
-    PrintOptionLine(out, OptionNames(HelpOption()), HelpOption().help);
-    if (command.details != nullptr)
-        out << "\n" << command.details;
-}
-
-int RunHelp(const CommandArguments& args, std::ostream& out, std::ostream&) {
-    if (args.Operands().empty()) {
-        PrintToolHelp(out);
-        return kExitOk;
-    }
-    const CommandInfo* command = FindCommand(args.Operands().front());
-    if (command == nullptr)
-        throw UsageError("unknown command '" + args.Operands().front() + "'");
-    PrintCommandHelp(*command, out);
-    return kExitOk;
-}
-
-namespace {
-
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     bool verbose = false;
     size_t index = 0;
     for (; index < args.size(); ++index) {
         const std::string& arg = args[index];
         if (arg == "--help" || arg == "-h") {
-            PrintToolHelp(out);
+            PrintToolHelp(Commands(), out);
             return kExitOk;
         }
         if (arg == "--version") {

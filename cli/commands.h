@@ -1,10 +1,9 @@
-// The commands of kestrane-cli. One table describes every command (its name,
-// arguments, options and handler); the same table drives the parsing of the
-// command line, the checks of required options and operand counts, and the
-// help texts.
+// What a command of kestrane-cli is: the types of the command table
+// (commandtable.h), the tool's own name, version and options, the exit
+// statuses every command shares, and the parsing of a command's arguments by
+// its option table. Every handler works with these; the table, which names
+// the handlers, sits above them.
 #pragma once
-
-#include "sendupdate.h"
 
 #include <cstddef>
 #include <map>
@@ -89,44 +88,9 @@ const std::vector<OptionInfo>& ToolOptions();
 // -h, --help, which every command takes besides its own options.
 const OptionInfo& HelpOption();
 
-// Every command, in the order of the help text.
-const std::vector<CommandInfo>& Commands();
-const CommandInfo* FindCommand(const std::string& name);
-
 // Splits a command's arguments into options and operands by the command's
 // option table; throws UsageError for an unknown option, a missing value or a
 // single-value option given twice. "--" ends the options; "--name=value" is
 // accepted for options that take a value.
 CommandArguments ParseCommandArguments(const CommandInfo& command,
                                        const std::vector<std::string>& args);
-
-void PrintToolHelp(std::ostream& out);
-void PrintCommandHelp(const CommandInfo& command, std::ostream& out);
-
-// The handlers, one per command.
-int RunHelp(const CommandArguments& args, std::ostream& out, std::ostream& err);
-int RunInfo(const CommandArguments& args, std::ostream& out, std::ostream& err);
-int RunPack(const CommandArguments& args, std::ostream& out, std::ostream& err);
-int RunSend(const CommandArguments& args, std::ostream& out, std::ostream& err);
-int RunPorts(const CommandArguments& args, std::ostream& out, std::ostream& err);
-// Builds with the RtMidi back end only.
-int RunSim(const CommandArguments& args, std::ostream& out, std::ostream& err);
-
-// The exit status of `send` for the sender's outcome: 0 when the device took
-// the update, 2 when it reported an error or runs another version, 3 when the
-// update was sent but not confirmed.
-int OutcomeExitStatus(SendOutcome outcome);
-
-// What `send` says before the outcome about the portions that did not go
-// well: one line for each portion that did not reach the device whole, and
-// for each earlier portion that the device reported failed (the last one's
-// answer is the outcome itself).
-std::vector<std::string> PortionWarnings(const SendResult& result);
-
-// Prints the warnings and then the outcome, and returns the exit status.
-int ReportSendResult(const SendResult& result, const std::string& outcome, std::ostream& out);
-
-// Runs the tool on its arguments (without the program name) and returns the
-// exit status: [--verbose] COMMAND [ARGUMENTS]. The diagnostic log is dropped,
-// or written to `err` with --verbose, while the command runs.
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

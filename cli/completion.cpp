@@ -3,10 +3,10 @@
 // option (its name, or the name of its value: FILE, OUT, FILE.png).
 #include "completion.h"
 
-#include "commands.h"
+#include "commandtable.h"
 
 #ifdef KESTRANE_HAVE_RTMIDI
-#include "midisystem.h"
+#include "midireach.h"
 #endif
 
 #include <algorithm>

@@ -2,7 +2,6 @@
 // what it holds.
 #include "info.h"
 
-#include "commands.h"
 #include "loadupdate.h"
 #include "utils.h"
 

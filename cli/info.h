@@ -2,6 +2,7 @@
 // JSON object for programs.
 #pragma once
 
+#include "commands.h"
 #include "update.h"
 
 #include <nlohmann/json.hpp>
@@ -26,3 +27,6 @@ nlohmann::ordered_json UpdateToJson(const Update& update);
 // The text that "info" prints for the update read from `path`, control bytes
 // escaped; the message keeps its line breaks.
 void DescribeUpdate(const std::string& path, const Update& update, std::ostream& out);
+
+// The info command: what an update file or a plain SysEx file holds.
+int RunInfo(const CommandArguments& args, std::ostream& out, std::ostream& err);

@@ -1,6 +1,6 @@
 // kestrane-cli: installs firmware updates into MIDI devices by sending SysEx,
 // and inspects and writes update files.
-#include "commands.h"
+#include "cli.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // one input line and leaves the filling to the formatter.
 #include "manpage.h"
 
-#include "commands.h"
+#include "commandtable.h"
 
 #include <cctype>
 #include <sstream>

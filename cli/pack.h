@@ -1,20 +1,20 @@
 // The pack command: writes a format-4 update file from SysEx files, a picture
-// and the texts given on the command line.
+// and the texts given on the command line, replacing its output only once
+// the file is complete.
 #pragma once
 
-#include "update.h"
+#include "commands.h"
+#include "updatewriter.h"
 
 #include <array>
 #include <cstdint>
-#include <stdexcept>
+#include <ostream>
 #include <string>
 #include <vector>
 
-// A refusal to pack; what() says why, for the user.
-class PackError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// A refusal to pack, of an argument or of what the update file would hold;
+// what() says why, for the user. The writer's refusals are of this type.
+using PackError = UpdateWriteError;
 
 // "MAJOR.MINOR", each part a whole number from 0 to 65535 written in digits
 // only, taken as it is (1.05 and 1.5 are both minor 5); "MAJOR" alone means
@@ -24,36 +24,17 @@ FirmwareVersion ParseVersionText(const std::string& text);
 // "A,B,C": exactly three whole numbers from 0 to 65535. Throws PackError.
 std::array<uint16_t, 3> ParseHeaderValues(const std::string& text);
 
-struct PortionSource {
-    std::string path;
-    uint32_t delay = 0; // ms
-};
-
 // "PATH" or "PATH:DELAY_MS". The text after the last ':' is the delay only
 // when it is all digits, so "C:\fw\a.syx" is a path. Throws PackError for a
 // delay beyond 32 bits or a delay without a path.
 PortionSource ParsePortionArgument(const std::string& argument);
 
-struct PackRequest {
+// What to write, and where.
+struct PackRequest : UpdateFileContents {
     std::string outputPath;
-    std::string productName;
-    FirmwareVersion version;                // 0.00: not known
-    std::string message;                    // stored as given
-    std::vector<std::string> settingsTexts; // one tag 3 record each, in order
-    std::vector<std::string> macNameTexts;  // one tag 5 record each, in order
-    std::string imagePath;                  // empty: no picture record
-    std::array<uint16_t, 3> headerValues = {0, 0, 0};
-    std::vector<PortionSource> portions; // in the order of sending
-    // The most bytes a portion or the picture may hold: the format's limit,
-    // as its counts are 32-bit. Only the tests set a smaller one.
-    uint64_t blockLimit = 0xFFFFFFFF;
 };
 
-struct PackResult {
-    size_t portionCount = 0;
-    uint64_t sysExBytes = 0;
-    uint64_t fileBytes = 0;
-};
+using PackResult = UpdateFileSummary;
 
 // Writes the update file to a temporary file beside the output, copying each
 // input into it as it is read, and renames it over the output once complete.
@@ -62,3 +43,6 @@ struct PackResult {
 // where allowed) is kept. Throws PackError, leaving the output as it was and
 // no temporary file behind.
 PackResult Pack(const PackRequest& request);
+
+// The pack command: the arguments into a PackRequest, and Pack.
+int RunPack(const CommandArguments& args, std::ostream& out, std::ostream& err);

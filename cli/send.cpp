@@ -1,135 +1,23 @@
-// kestrane-cli send: runs the real sender against the emulated device, with a
-// progress display, and tells the outcome by the exit status.
-#include "commands.h"
-#include "consoleprogress.h"
+// kestrane-cli send: runs the real sender against a real device (the MIDI
+// back end) or the emulated one, with a progress display, and tells the
+// outcome by the exit status.
+#include "send.h"
+
 #include "loadupdate.h"
+#include "midibackend.h"
+#include "sendsequence.h"
 
 #include "devicesim.h"
-#include "midisend.h"
-#include "portionwire.h"
 #include "portnames.h"
-#include "sendupdate.h"
 #include "simport.h"
 #include "simsetup.h"
-#include "utils.h"
 #include "virtualclock.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <iomanip>
-#include <iostream>
 #include <memory>
 
 namespace {
-
-// Exit statuses by outcome.
-constexpr int kExitDeviceError = 2; // the device reported an error, or runs another version
-constexpr int kExitUnconfirmed = 3; // sent, but the device did not confirm it
-
-} // namespace
-
-int OutcomeExitStatus(SendOutcome outcome) {
-    switch (outcome) {
-    case SendOutcome::DeviceAccepted:
-    case SendOutcome::VersionConfirmed:
-    case SendOutcome::DeviceAtVersion:
-        return kExitOk;
-    case SendOutcome::DeviceFailed:
-    case SendOutcome::VersionMismatch:
-        return kExitDeviceError;
-    case SendOutcome::NoReply:
-    case SendOutcome::ReplyUnreadable:
-        return kExitUnconfirmed;
-    }
-    return kExitFailure;
-}
-
-std::vector<std::string> PortionWarnings(const SendResult& result) {
-    std::vector<std::string> warnings;
-    const size_t count = result.portions.size();
-    for (size_t index = 0; index < count; ++index) {
-        const PortionResult& portion = result.portions[index];
-        const std::string which =
-            "Warning: portion " + std::to_string(index + 1) + " of " + std::to_string(count);
-        if (!portion.sentWhole)
-            warnings.push_back(which + " did not reach the device whole.");
-        // The last portion's answer is the outcome itself.
-        if (portion.status == Failed && index + 1 < count)
-            warnings.push_back(which + " was reported failed by the device.");
-    }
-    return warnings;
-}
-
-int ReportSendResult(const SendResult& result, const std::string& outcome, std::ostream& out) {
-    for (const std::string& warning : PortionWarnings(result))
-        out << warning << "\n";
-    out << outcome << std::endl;
-    return OutcomeExitStatus(result.outcome);
-}
-
-namespace {
-
-// The longest time an option of the emulated device may name: a day.
-constexpr uint64_t kMaxSimMs = 86400000;
-const char* const kMaxSimMsText = "86400000 (24 hours)";
-
-// A whole number of decimal digits (leading zeros allowed) from min to max;
-// anything else is a UsageError with the text of `refusal`.
-uint64_t ParseNumber(const std::string& text, uint64_t min, uint64_t max,
-                     const std::string& refusal) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-        throw UsageError(refusal);
-    uint64_t value = 0;
-    for (char digit : text) {
-        const uint64_t next = static_cast<uint64_t>(digit - '0');
-        if (next > max || value > (max - next) / 10) // value * 10 + next would pass max
-            throw UsageError(refusal);
-        value = value * 10 + next;
-    }
-    if (value < min)
-        throw UsageError(refusal);
-    return value;
-}
-
-int64_t ParseMilliseconds(const std::string& text, const char* option) {
-    return static_cast<int64_t>(ParseNumber(text, 0, kMaxSimMs,
-                                            std::string(option) +
-                                                " takes a number of milliseconds from 0 to " +
-                                                kMaxSimMsText + ", not '" + text + "'"));
-}
-
-// PORTION:BYTES:MS, the portion counted from 1, BYTES counted on the wire
-// (framing included) and at most the portion's wire size, where the portion
-// has been received whole.
-void ApplyUnplug(DeviceSim& device, const Update& update, const std::string& text) {
-    const std::string form = "--sim-unplug takes PORTION:BYTES:MS";
-    std::vector<std::string> fields = Split(text, ':');
-    if (fields.size() != 3)
-        throw UsageError(form + ", not '" + text + "'");
-    const size_t portions = update.GetPortionCount();
-    if (portions == 0)
-        throw UsageError("--sim-unplug names a portion, but the update has none");
-    const uint64_t portion =
-        ParseNumber(fields[0], 1, portions,
-                    form + " with PORTION from 1 to " + std::to_string(portions) +
-                        " (the update's portions), not '" + text + "'");
-    const std::vector<uint8_t>& data = update.GetPortion(portion - 1).GetData();
-    if (data.empty())
-        throw UsageError("--sim-unplug names portion " + std::to_string(portion) +
-                         ", which holds no bytes and is never sent");
-    const uint64_t wireSize = PortionWireSize(data, update.GetPortSettings());
-    const uint64_t bytes = ParseNumber(fields[1], 0, wireSize,
-                                       form + " with BYTES from 0 to " + std::to_string(wireSize) +
-                                           " (portion " + std::to_string(portion) +
-                                           " on the wire, framing included), not '" + text + "'");
-    const uint64_t replugMs =
-        ParseNumber(fields[2], 0, kMaxSimMs,
-                    form + " with MS from 0 to " + kMaxSimMsText + ", not '" + text + "'");
-    device.SetUnplug(static_cast<size_t>(portion - 1), bytes, static_cast<int64_t>(replugMs));
-}
 
 std::string JoinNames(const std::set<std::string>& names) {
     std::string joined;
@@ -153,31 +41,19 @@ int SendToDevice(const Update& update, const CommandArguments& args, std::ostrea
         return kExitFailure;
     }
 
+    const SimOptions options = ReadSimOptions(args, update, args.Operands().at(0));
     DeviceSim device(PortionData(update), settings, clock);
     device.SetPortNames(name, name);
-    ConfigureAnswers(device, args);
-    if (args.Has("--sim-appear"))
-        device.SetAppearAfterMs(ParseMilliseconds(args.Value("--sim-appear"), "--sim-appear"));
-    if (args.Has("--sim-unplug"))
-        ApplyUnplug(device, update, args.Value("--sim-unplug"));
-    if (args.Has("--sim-record")) {
-        CheckRecordIsNotUpdate(args.Value("--sim-record"), args.Operands().at(0));
-        device.SetRecordFile(args.Value("--sim-record"));
-    }
+    ApplySimOptions(device, options);
 
-    bool terminal = &out == &std::cout && ConsoleProgress::IsTerminal(stdout);
-    ConsoleProgress progress(out, std::cin, terminal, args.Has("--yes"));
-    SendResult result;
-    {
-        SimMidiPort port(device, settings);
-        SimpleSysExSender sender(port);
-        result = sender.Send(update, progress);
-    }
+    const SentUpdate sent = SendWithProgress(
+        update, [&device, &settings] { return std::make_unique<SimMidiPort>(device, settings); },
+        args.Has("--yes"), out);
     if (clock != nullptr)
         out << "Simulated time: " << std::fixed << std::setprecision(1)
             << static_cast<double>(clock->NowMs() - VirtualClock::kDefaultOriginMs) / 1000.0
             << " s\n";
-    const int status = ReportSendResult(result, progress.GetOutcome(), out);
+    const int status = ReportSendResult(sent, out);
     if (device.HasRecordFileFailed()) {
         err << "kestrane-cli: could not write all received bytes to the record file \""
             << args.Value("--sim-record") << "\".\n";

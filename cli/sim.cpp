@@ -1,14 +1,14 @@
 // kestrane-cli sim: the emulated device for one update as a MIDI device of
 // the system (virtual RtMidi ports), until it is interrupted, so that
 // another program, or kestrane-cli send in another terminal, can update it.
-#include "commands.h"
+#include "sim.h"
 
 #ifdef KESTRANE_HAVE_RTMIDI
 
 #include "devicesim.h"
 #include "loadupdate.h"
-#include "midisend.h"
 #include "portnames.h"
+#include "rtmidibackend.h"
 #include "simsetup.h"
 #include "virtualdevice.h"
 
@@ -108,15 +108,12 @@ int RunSim(const CommandArguments& args, std::ostream& out, std::ostream& err) {
     StopSignals stop;
     DeviceSim device(PortionData(*update), update->GetPortSettings());
     device.SetPortNames(name, name);
-    // The record file is set up only once the MIDI system has been found, so
-    // that a refused run leaves none.
-    ConfigureAnswers(device, args);
-    if (args.Has("--sim-record"))
-        CheckRecordIsNotUpdate(args.Value("--sim-record"), path);
+    // The options are applied (the record file set up) only once the MIDI
+    // system has been found, so that a refused run leaves no record file.
+    const SimOptions options = ReadSimOptions(args, *update, path);
     if (!CheckMidiSystem(api, err))
         return kExitFailure;
-    if (args.Has("--sim-record"))
-        device.SetRecordFile(args.Value("--sim-record"));
+    ApplySimOptions(device, options);
     std::unique_ptr<VirtualMidiDevice> ports;
     try {
         ports = std::make_unique<VirtualMidiDevice>(device, api, name);

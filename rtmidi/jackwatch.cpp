@@ -1,6 +1,7 @@
 #include "jackwatch.h"
 
-#include "midisystem.h"
+#include "midisystemlog.h"
+#include "ownports.h"
 #include "utils.h"
 
 #ifdef KESTRANE_HAVE_JACK

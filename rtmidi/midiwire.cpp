@@ -13,6 +13,9 @@ namespace {
 // The end of the message, or of the run of bytes outside messages, that
 // begins at `start`.
 size_t MessageEnd(const uint8_t* data, size_t count, size_t start) {
+    // Called only with start < count, so data holds that byte even when the
+    // caller's empty block came as a null pointer.
+    // cppcheck-suppress ctunullpointer
     const bool message = data[start] == 0xF0;
     for (size_t at = start + 1; at < count; ++at) {
         if (data[at] == 0xF0)

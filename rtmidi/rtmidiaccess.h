@@ -3,36 +3,16 @@
 #pragma once
 
 #include "midisystem.h"
+#include "rtmidierrors.h"
 
 #include <RtMidi.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+// The RtMidi API that reaches the system.
 RtMidi::Api ToRtMidiApi(MidiSystem api);
-
-// Collects the errors that RtMidi reports through its callback (which
-// replaces its exceptions and its printing once installed): each is logged
-// under the owner's tag and counted. Errors may come from any thread.
-class RtMidiErrors {
-public:
-    explicit RtMidiErrors(const char* ownerTag) : tag(ownerTag) {}
-    void Watch(RtMidi& midi);
-    unsigned Count() const { return count.load(); }
-    // The text of the last error.
-    std::string LastText() const;
-
-private:
-    static void OnError(RtMidiError::Type type, const std::string& text, void* context);
-
-    const char* tag;
-    std::atomic<unsigned> count{0};
-    mutable std::mutex mutex;
-    std::string lastText; // guarded by mutex
-};
 
 // An RtMidi input or output for the system under the client name, its errors
 // watched by `errors`; null when RtMidi refuses to make one (the reason is

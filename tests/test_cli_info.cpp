@@ -1,4 +1,5 @@
 // kestrane-cli info, help and command-line mistakes.
+#include "commandtable.h"
 #include "info.h"
 #include "test_cli_helpers.h"
 #include "testsupport.h"

@@ -1,12 +1,12 @@
-// kestrane-cli pack: argument parsing, the written layout, round trips through
-// the update reader, and refusals that must leave no output behind.
+// kestrane-cli pack: argument parsing, round trips through the update reader,
+// the replacement of the output, and refusals that must leave no output
+// behind. The writer's own layout and limits are tested in
+// test_core_updatewriter.cpp.
 #include "pack.h"
 #include "test_cli_helpers.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
-
-#include <thread>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -79,42 +79,6 @@ class CliPack : public ::testing::Test {
 protected:
     ScratchFolder folder;
 };
-
-// The file holds the header and then the records in a fixed order: the
-// portions, the picture, the settings texts, the port-name texts.
-TEST_F(CliPack, WritesTheUpdateFileLayout) {
-    const std::string first = "\xF0\x7D\x01\x02\xF7";
-    const std::string second = "\xF0\x7D\x03\xF7\xF0\x7D\x04\xF7";
-    const std::string picture = std::string("\x89PNG\r\n\x1A\n\0\0", 10);
-    WriteFile(folder.File("a.syx"), first);
-    WriteFile(folder.File("b.syx"), second);
-    WriteFile(folder.File("p.png"), picture);
-
-    PackRequest request;
-    request.outputPath = folder.File("out.upd");
-    request.productName = "Pad";
-    request.version = {2, 10};
-    request.message = "Hello\\nthere";
-    request.settingsTexts = {"win:A:ideal:256", "mac:B:max:1"};
-    request.macNameTexts = {"X$Y"};
-    request.imagePath = folder.File("p.png");
-    request.portions = {{folder.File("a.syx"), 500}, {folder.File("b.syx"), 0}};
-    PackResult result = Pack(request);
-
-    UpdateFileBuilder expected;
-    expected.Header("Pad", 2, 10, "Hello\\nthere")
-        .Portion(Bytes(first), 500)
-        .Portion(Bytes(second), 0)
-        .Image(Bytes(picture))
-        .Settings("win:A:ideal:256")
-        .Settings("mac:B:max:1")
-        .MacNames("X$Y");
-    EXPECT_EQ(ReadFile(request.outputPath), expected.Data());
-    EXPECT_EQ(result.portionCount, 2u);
-    EXPECT_EQ(result.sysExBytes, first.size() + second.size());
-    EXPECT_EQ(result.fileBytes, expected.Data().size());
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.syx", "b.syx", "out.upd", "p.png"}));
-}
 
 TEST_F(CliPack, RoundTripsThroughTheReader) {
     std::string highBytes;
@@ -417,15 +381,14 @@ TEST_F(CliPack, RefusesAPortionAboveTheLimitByItsSize) {
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"huge.syx", "part.syx"}));
 }
 
-// A device or pipe tells no size: it is copied as it is read and refused once
-// it passes the limit (a smaller one here), so /dev/zero ends at once.
-TEST_F(CliPack, RefusesAStreamOnceItPassesTheLimit) {
-    const uint64_t limit = 100000;
+// A portion refused while it is copied (the writer's block limit, a smaller
+// one here) leaves no output and no temporary file behind.
+TEST_F(CliPack, AStreamPastTheLimitLeavesNothingBehind) {
     PackRequest request;
     request.outputPath = folder.File("out.upd");
     request.productName = "P";
-    request.blockLimit = limit;
-    request.portions = {{"/dev/zero", 0}};
+    request.blockLimit = 100000;
+    request.portions = {{"/dev/zero", 0, ""}};
     try {
         Pack(request);
         ADD_FAILURE() << "a portion of /dev/zero was packed";
@@ -435,27 +398,6 @@ TEST_F(CliPack, RefusesAStreamOnceItPassesTheLimit) {
                   "100000 bytes)");
     }
     EXPECT_TRUE(folder.Names().empty());
-
-    // Through a pipe, exactly the limit is taken and one byte more is not.
-    ASSERT_EQ(mkfifo(folder.File("pipe").c_str(), 0600), 0);
-    request.portions = {{folder.File("pipe"), 7}};
-    for (uint64_t size : {limit, limit + 1}) {
-        const std::string data(static_cast<size_t>(size), '\x42');
-        std::thread writer([this, &data] { WriteFile(folder.File("pipe"), data); });
-        bool packed = true;
-        try {
-            Pack(request);
-        } catch (const PackError&) {
-            packed = false;
-        }
-        writer.join();
-        EXPECT_EQ(packed, size == limit) << size;
-    }
-    const Update update = LoadUpdate(folder.File("out.upd"));
-    ASSERT_EQ(update.GetPortionCount(), 1u);
-    EXPECT_EQ(update.GetPortion(0).GetData(), std::vector<uint8_t>(limit, 0x42));
-    EXPECT_EQ(update.GetPortion(0).GetDelay(), 7u);
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"out.upd", "pipe"}));
 }
 
 #endif // _WIN32

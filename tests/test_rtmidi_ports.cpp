@@ -2,7 +2,8 @@
 // Kestrane's output known by its name (a device another one sends to is
 // busy), the names of the MIDI systems, and a port whose MIDI system cannot
 // be reached.
-#include "midisystem.h"
+#include "midireach.h"
+#include "ownports.h"
 #include "portnames.h"
 #include "rtmidiport.h"
 #include "testsupport.h"
