@@ -1,7 +1,7 @@
 # Tests of the Windows cross build: the test programs run under Wine through
 # CTest, in a throw-away Wine prefix inside the build folder.
 #
-# tools/wine-env.sh is the emulator: it makes the prefix on first use and
+# tools/env/wine-env.sh is the emulator: it makes the prefix on first use and
 # starts a persistent Wine server with its output closed, before any test
 # program runs (test discovery runs the programs too, before any fixture).
 # The wine.start and wine.stop tests make that explicit as a fixture around
@@ -17,7 +17,7 @@ endif()
 
 set(KESTRANE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(KESTRANE_XVFB_STATE ${CMAKE_BINARY_DIR}/xvfb)
-set(KESTRANE_WINE_ENV ${PROJECT_SOURCE_DIR}/tools/wine-env.sh --display ${KESTRANE_XVFB_STATE})
+set(KESTRANE_WINE_ENV ${PROJECT_SOURCE_DIR}/tools/env/wine-env.sh --display ${KESTRANE_XVFB_STATE})
 set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRANE_WINE_ENV} run ${KESTRANE_WINEPREFIX})
 
 add_test(NAME wine.start COMMAND ${KESTRANE_WINE_ENV} start ${KESTRANE_WINEPREFIX})

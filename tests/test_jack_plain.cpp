@@ -6,7 +6,7 @@
 // needs each block in one delivery (--sim-whole-blocks) is refused, with
 // the reason in its summary.
 #include "childprocess.h"
-#include "midisystem.h"
+#include "midireach.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ class PlainSenderTest : public testing::Test {
 protected:
     void SetUp() override {
         if (std::getenv("JACK_DEFAULT_SERVER") == nullptr)
-            GTEST_SKIP() << "needs the JACK server that CTest starts (tools/jack-env.sh)";
+            GTEST_SKIP() << "needs the JACK server that CTest starts (tools/env/jack-env.sh)";
         ASSERT_EQ(MidiSystemProblem(MidiSystem::Jack), "");
         std::random_device random;
         folder = fs::temp_directory_path() / ("kestrane-plain-test-" + std::to_string(random()));

@@ -8,10 +8,11 @@
 // is no connection. And against jack_midi_dump: every JACK event the port
 // writes holds one message.
 //
-// CTest starts the JACK server (tools/jack-env.sh, the dummy back end) and
+// CTest starts the JACK server (tools/env/jack-env.sh, the dummy back end) and
 // names it in JACK_DEFAULT_SERVER; without it the tests are skipped.
 #include "devicesim.h"
-#include "midisystem.h"
+#include "midireach.h"
+#include "ownports.h"
 #include "portnames.h"
 #include "rtmidiport.h"
 #include "sendupdate.h"
@@ -249,7 +250,7 @@ class JackPortTest : public testing::Test {
 protected:
     void SetUp() override {
         if (std::getenv("JACK_DEFAULT_SERVER") == nullptr)
-            GTEST_SKIP() << "needs the JACK server that CTest starts (tools/jack-env.sh)";
+            GTEST_SKIP() << "needs the JACK server that CTest starts (tools/env/jack-env.sh)";
         ASSERT_EQ(MidiSystemProblem(MidiSystem::Jack), "");
         name = "Jack Port " + std::to_string(static_cast<long>(getpid()));
         settings = defaultPortSettings;

@@ -6,10 +6,10 @@
 // must be right. Both programs run with time limits, and every process is
 // stopped, also when a test fails.
 //
-// CTest starts the JACK server (tools/jack-env.sh, the dummy back end) and
+// CTest starts the JACK server (tools/env/jack-env.sh, the dummy back end) and
 // names it in JACK_DEFAULT_SERVER; without it the tests are skipped.
 #include "childprocess.h"
-#include "midisystem.h"
+#include "midireach.h"
 #include "portionwire.h"
 #include "simmessages.h"
 #include "testsupport.h"
@@ -87,7 +87,7 @@ class JackSendTest : public testing::TestWithParam<SendCase> {
 protected:
     void SetUp() override {
         if (std::getenv("JACK_DEFAULT_SERVER") == nullptr)
-            GTEST_SKIP() << "needs the JACK server that CTest starts (tools/jack-env.sh)";
+            GTEST_SKIP() << "needs the JACK server that CTest starts (tools/env/jack-env.sh)";
         const std::string problem = MidiSystemProblem(MidiSystem::Jack);
         ASSERT_EQ(problem, "") << "the JACK server " << std::getenv("JACK_DEFAULT_SERVER");
         std::random_device random;

@@ -22,39 +22,34 @@ root=$PWD
 
 build=${1:-build/windows-gui-bench}
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" --toolchain cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-    >/dev/null
+  cmake --preset windows-release -B "$build" -DKESTRANE_TESTS=ON >/dev/null
 fi
 cmake --build "$build" -j"$(nproc)" --target Kestrane winekestrane kestrane-guidriver >/dev/null
 build=$(realpath "$build")
 
 prefix=$build/wineprefix
 xstate=$build/xvfb-bench
-bash tools/wine-env.sh --display "$xstate" start "$prefix"
-bash devicesim/winedrv/install.sh "$prefix" "$build/devicesim/winedrv/winekestrane.drv"
-bash tests/gui/wine-desktop.sh "$xstate" "$prefix" "$build/tests/kestrane-guidriver.exe"
-
-app=$build/win32/Kestrane.exe
+app=$build/win32/app/Kestrane.exe
 work=$(mktemp -d)
 app_pid=""
+source tools/env/wine-app.sh
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  bash "$root/tools/wine-env.sh" --display "$xstate" stop "$prefix"
+  wine_app_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
+wine_app_start "$prefix" "$xstate" "$build/devicesim/winedrv/winekestrane.drv" \
+  "$build/tests/kestrane-guidriver.exe"
 
-wine_run() {
-  bash "$root/tools/xvfb-env.sh" run "$xstate" bash "$root/tools/wine-env.sh" run "$prefix" "$@"
-}
 driver() {
-  wine_run "$build/tests/kestrane-guidriver.exe" "$@"
+  wine_app_driver "$@"
 }
 # Starts Kestrane.exe in the background; every step to Wine's loader
 # replaces the process (exec), so $! is the program's own process.
 start_app() {
-  (cd "$work" && exec bash "$root/tools/xvfb-env.sh" run "$xstate" \
-    bash "$root/tools/wine-env.sh" run "$prefix" "$app" "$@" </dev/null >/dev/null 2>&1) &
+  (cd "$work" && exec bash "$root/tools/env/xvfb-env.sh" run "$xstate" \
+    bash "$root/tools/env/wine-env.sh" run "$prefix" "$app" "$@" </dev/null >/dev/null 2>&1) &
   app_pid=$!
 }
 # Waits for the main window, and checks that $app_pid is the program.

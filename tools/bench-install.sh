@@ -21,16 +21,15 @@ guidriver=$root/build/windows/tests/kestrane-guidriver.exe
 
 work=$root/build/bench-install
 prefix=$work/wineprefix
-wine=(bash "$root/tools/wine-env.sh" --display "$work/xvfb")
 # Wine's menu builder stays off: installing in the prefix must not put
 # Kestrane into this machine's own menus and file types.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir -p "$work"
-"${wine[@]}" start "$prefix"
-trap '"${wine[@]}" stop "$prefix" >/dev/null 2>&1 || true' EXIT
-bash tests/gui/wine-desktop.sh "$work/xvfb" "$prefix" "$guidriver"
+source tools/env/wine-app.sh
+trap 'wine_app_stop >/dev/null 2>&1 || true' EXIT
 # The emulated device as the prefix's MIDI driver, as in the tests.
-bash devicesim/winedrv/install.sh "$prefix" build/windows/devicesim/winedrv/winekestrane.drv
+wine_app_start "$prefix" "$work/xvfb" build/windows/devicesim/winedrv/winekestrane.drv \
+  "$guidriver"
 cp examples/example.upd "$work/Firmware update.upd"
 
 now_ms() { date +%s%3N; }
@@ -46,19 +45,19 @@ installs=() opens=() uninstalls=()
 folder=$prefix/drive_c/Program\ Files/Kestrane
 for run in $(seq "$runs"); do
   start=$(now_ms)
-  "${wine[@]}" run "$prefix" "$setup" /S /AllUsers
+  wine_app_run "$setup" /S /AllUsers
   installs+=($(($(now_ms) - start)))
 
   start=$(now_ms)
-  "${wine[@]}" run "$prefix" start.exe /unix "$work/Firmware update.upd"
-  "${wine[@]}" run "$prefix" "$guidriver" -c Kestrane wait Kestrane >/dev/null
+  wine_app_run start.exe /unix "$work/Firmware update.upd"
+  wine_app_driver -c Kestrane wait Kestrane >/dev/null
   opens+=($(($(now_ms) - start)))
   # The program now shows the update's message; end it without sending.
-  "${wine[@]}" run "$prefix" "$guidriver" -c Kestrane close Kestrane >/dev/null 2>&1 || true
-  "${wine[@]}" run "$prefix" taskkill.exe /f /im Kestrane.exe >/dev/null 2>&1 || true
+  wine_app_driver -c Kestrane close Kestrane >/dev/null 2>&1 || true
+  wine_app_run taskkill.exe /f /im Kestrane.exe >/dev/null 2>&1 || true
 
   start=$(now_ms)
-  "${wine[@]}" run "$prefix" "$folder/Uninstall.exe" /S /AllUsers
+  wine_app_run "$folder/Uninstall.exe" /S /AllUsers
   # The uninstaller goes on from a copy of itself: done when the folder is.
   while [ -e "$folder" ]; do sleep 0.02; done
   uninstalls+=($(($(now_ms) - start)))

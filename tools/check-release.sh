@@ -26,7 +26,7 @@ dist=$(realpath -m "${1:-dist}")
 version=$(sed -n 's/^project(Kestrane VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
 work=$root/build/release-check
 prefix=$work/wineprefix
-wine=(bash "$root/tools/wine-env.sh")
+wine=(bash "$root/tools/env/wine-env.sh")
 # Wine's menu builder stays off: installing in the prefix must not put
 # Kestrane into this machine's own menus and file types.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

@@ -15,8 +15,9 @@ done
 
 cppcheck --enable=warning,style,performance,portability --std=c++17 --quiet \
   --error-exitcode=1 --inline-suppr --library=googletest \
-  --library=windows -I midiupdatelib -I devicesim -I cli -I win32 -I tests/support \
-  midiupdatelib devicesim cli win32 tests
+  --library=windows -I midiupdatelib -I devicesim -I cli -I win32/winmm -I win32/app -I rtmidi \
+  -I bench -I tests/support \
+  midiupdatelib devicesim cli win32 rtmidi bench fuzz tests
 
 if [ "$unformatted" -ne 0 ]; then
   exit 1

@@ -57,7 +57,7 @@ mkdir -p "$dist"
 # certificate is given, with the texts a Windows user can open.
 portable=Kestrane-$version-win64
 mkdir "$stage/$portable"
-cp build/windows-release/win32/Kestrane.exe build/windows-release/cli/kestrane-cli.exe \
+cp build/windows-release/win32/app/Kestrane.exe build/windows-release/cli/kestrane-cli.exe \
   "$stage/$portable/"
 cp README.md "$stage/$portable/README.txt"
 cp LICENSE "$stage/$portable/LICENSE.txt"

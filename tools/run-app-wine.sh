@@ -26,33 +26,31 @@ update=${1:-examples/example.upd}
 # The device expects the portions of the update being sent.
 export KESTRANE_SIM_UPDATE="$PWD/$update"
 # KESTRANE_APP runs another copy of the program, an installed one say.
-app=${KESTRANE_APP:-$build/win32/Kestrane.exe}
+app=${KESTRANE_APP:-$build/win32/app/Kestrane.exe}
 
+source tools/env/wine-app.sh
 if [ -n "${DISPLAY:-}" ]; then
-  bash tools/wine-env.sh start "$prefix"
-  trap 'bash tools/wine-env.sh stop "$prefix"' EXIT
-  bash devicesim/winedrv/install.sh "$prefix" $build/devicesim/winedrv/winekestrane.drv
-  bash tools/wine-env.sh run "$prefix" "$app" "$update"
+  trap wine_app_stop EXIT
+  wine_app_start "$prefix" "" $build/devicesim/winedrv/winekestrane.drv
+  wine_app_run "$app" "$update"
   exit 0
 fi
 
 xstate=$build/xvfb
-wine=(bash tools/wine-env.sh --display "$xstate")
-"${wine[@]}" start "$prefix"
 app_pid=""
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  "${wine[@]}" stop "$prefix"
+  wine_app_stop
 }
 trap cleanup EXIT
-bash devicesim/winedrv/install.sh "$prefix" $build/devicesim/winedrv/winekestrane.drv
+wine_app_start "$prefix" "$xstate" $build/devicesim/winedrv/winekestrane.drv \
+  $build/tests/kestrane-guidriver.exe
 driver() {
-  "${wine[@]}" run "$prefix" $build/tests/kestrane-guidriver.exe "$@"
+  wine_app_driver "$@"
 }
-bash tests/gui/wine-desktop.sh "$xstate" "$prefix" $build/tests/kestrane-guidriver.exe
 
 echo "== Kestrane.exe $update (no X display here: on one of its own, answering its boxes with OK)"
-"${wine[@]}" run "$prefix" "$app" "$update" </dev/null >"$build/kestrane-run.log" 2>&1 &
+"${wine_app_env[@]}" run "$prefix" "$app" "$update" </dev/null >"$build/kestrane-run.log" 2>&1 &
 app_pid=$!
 driver -c Kestrane wait Kestrane >/dev/null
 # Every box up to the one that ends the run, titled as the main window.
@@ -61,7 +59,7 @@ driver -c '#32770' -t 600000 answer Kestrane "${KESTRANE_SIM_NAME:-Kestrane Virt
   status=$?
 if [ "$status" -eq 0 ]; then
   sleep 1 # let the last paint reach the screen
-  bash tools/xvfb-env.sh run "$xstate" import -window root "$build/kestrane-run.png"
+  bash tools/env/xvfb-env.sh run "$xstate" import -window root "$build/kestrane-run.png"
   driver -c '#32770' press Kestrane 1
 fi
 echo "Status row: $(driver -c Kestrane text Kestrane 1036)"

@@ -32,10 +32,10 @@ stop_jack_bench() {
     wait "$sim_pid" 2>/dev/null || true
     sim_pid=""
   fi
-  bash tools/jack-env.sh stop "$jack_server" "$jack_state"
+  bash tools/env/jack-env.sh stop "$jack_server" "$jack_state"
 }
 trap stop_jack_bench EXIT
-KESTRANE_JACK_PERIOD=1024 bash tools/jack-env.sh start "$jack_server" "$jack_state"
+KESTRANE_JACK_PERIOD=1024 bash tools/env/jack-env.sh start "$jack_server" "$jack_state"
 JACK_DEFAULT_SERVER=$jack_server build/bench/cli/kestrane-cli sim examples/example.upd --api jack \
   >"$jack_state/sim.out" 2>&1 &
 sim_pid=$!
@@ -54,16 +54,14 @@ trap - EXIT
 
 echo "== WinMM send under Wine"
 winbuild=build/windows-bench
-cmake -S . -B "$winbuild" --toolchain cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DKESTRANE_TESTS=OFF -DKESTRANE_BENCH=ON >/dev/null
+cmake --preset windows-release -B "$winbuild" -DKESTRANE_BENCH=ON >/dev/null
 cmake --build "$winbuild" -j"$(nproc)" --target kestrane-bench-winmm winekestrane
-prefix=$winbuild/wineprefix
-bash tools/wine-env.sh start "$prefix"
-bash devicesim/winedrv/install.sh "$prefix" "$winbuild/devicesim/winedrv/winekestrane.drv"
+source tools/env/wine-app.sh
+wine_app_start "$winbuild/wineprefix" "" "$winbuild/devicesim/winedrv/winekestrane.drv"
 status=0
 KESTRANE_SIM_UPDATE="$PWD/examples/example.upd" \
-  bash tools/wine-env.sh run "$prefix" "$winbuild/bench/kestrane-bench-winmm.exe" || status=$?
-bash tools/wine-env.sh stop "$prefix"
+  wine_app_run "$winbuild/bench/kestrane-bench-winmm.exe" || status=$?
+wine_app_stop
 
 bash tools/bench-gui.sh || status=$?
 exit "$status"

@@ -11,13 +11,13 @@ bash tools/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)" --target kestrane-cli winekestrane
 prefix=build/windows/wineprefix
-bash tools/wine-env.sh start "$prefix"
-trap 'bash tools/wine-env.sh stop "$prefix"' EXIT
-bash devicesim/winedrv/install.sh "$prefix" build/windows/devicesim/winedrv/winekestrane.drv
+source tools/env/wine-app.sh
+trap wine_app_stop EXIT
+wine_app_start "$prefix" "" build/windows/devicesim/winedrv/winekestrane.drv
 
 acknowledge=()
 [ -t 0 ] || acknowledge=(--yes)
 # The device expects the example's portions under its port settings.
 KESTRANE_SIM_UPDATE="$PWD/examples/example.upd" \
-  bash tools/wine-env.sh run "$prefix" build/windows/cli/kestrane-cli.exe \
-  send examples/example.upd "${acknowledge[@]}" "$@"
+  wine_app_run build/windows/cli/kestrane-cli.exe send examples/example.upd \
+  "${acknowledge[@]}" "$@"

@@ -18,43 +18,35 @@ root=$PWD
 
 build=${1:-build/windows}
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  if [ "$build" = build/windows ]; then
-    cmake --preset windows >/dev/null
-  else
-    cmake -S . -B "$build" --toolchain cmake/mingw-w64-x86_64.cmake \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  fi
+  cmake --preset windows -B "$build" >/dev/null
 fi
 cmake --build "$build" -j"$(nproc)" --target Kestrane winekestrane kestrane-guidriver >/dev/null
 build=$(realpath "$build")
 
 prefix=$build/wineprefix
 xstate=$build/xvfb-screenshots
-bash tools/wine-env.sh --display "$xstate" start "$prefix"
-bash devicesim/winedrv/install.sh "$prefix" "$build/devicesim/winedrv/winekestrane.drv"
-
 desktop=Kestrane
 size=720x440
-app=$build/win32/Kestrane.exe
+app=$build/win32/app/Kestrane.exe
 work=$(mktemp -d)
+source tools/env/wine-app.sh
 cleanup() {
-  bash "$root/tools/wine-env.sh" --display "$xstate" stop "$prefix"
+  wine_app_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
+wine_app_start "$prefix" "$xstate" "$build/devicesim/winedrv/winekestrane.drv" \
+  "$build/tests/kestrane-guidriver.exe"
 
 in_display() {
-  bash "$root/tools/xvfb-env.sh" run "$xstate" "$@"
-}
-wine_run() {
-  in_display bash "$root/tools/wine-env.sh" run "$prefix" "$@"
+  bash "$root/tools/env/xvfb-env.sh" run "$xstate" "$@"
 }
 driver() {
-  wine_run "$build/tests/kestrane-guidriver.exe" -d "$desktop" "$@"
+  wine_app_driver -d "$desktop" "$@"
 }
 # Starts Kestrane.exe in the virtual desktop, in the background.
 start_app() {
-  (cd "$work" && wine_run explorer "/desktop=$desktop,$size" "$app" "$@" </dev/null >/dev/null 2>&1 &)
+  (cd "$work" && wine_app_run explorer "/desktop=$desktop,$size" "$app" "$@" </dev/null >/dev/null 2>&1 &)
 }
 shoot() {
   sleep 1 # let the last paint reach the screen

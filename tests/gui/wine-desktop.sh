@@ -4,7 +4,7 @@
 #   wine-desktop.sh XVFB_STATE PREFIX GUIDRIVER
 #
 # The prefix's desktop process must live on the display for windows to be
-# made: tools/wine-env.sh --display brings it up there with the prefix's
+# made: tools/env/wine-env.sh --display brings it up there with the prefix's
 # server, and a desktop that came up without a display refuses windows for
 # as long as it lives. This checks that a window can be made, trying once a
 # second for at most a minute (wine-env.sh starts the server anew on the
@@ -18,7 +18,7 @@ if [ $# -ne 3 ]; then
 fi
 tools=$(cd "$(dirname "$0")/../../tools" && pwd)
 for _ in $(seq 60); do
-  if bash "$tools/wine-env.sh" --display "$1" run "$2" "$3" probe-window \
+  if bash "$tools/env/wine-env.sh" --display "$1" run "$2" "$3" probe-window \
     </dev/null >/dev/null 2>&1; then
     exit 0
   fi

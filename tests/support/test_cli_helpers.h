@@ -2,6 +2,7 @@
 // two ways to run the tool (in-process, and the built program).
 #pragma once
 
+#include "cli.h"
 #include "commands.h"
 #include "runprogram.h"
 #include "update.h"

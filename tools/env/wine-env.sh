@@ -6,7 +6,7 @@
 #   wine-env.sh stop PREFIX             stop the prefix's server and its processes
 #
 # With --display XVFB_STATE before the command, the prefix lives on a
-# headless X display of its own (tools/xvfb-env.sh with that state folder):
+# headless X display of its own (tools/env/xvfb-env.sh with that state folder):
 # `start` starts Xvfb before the server, every program runs with DISPLAY set
 # to it, and `stop` stops Xvfb after the server. Wine brings up the prefix's
 # desktop process when its server starts, and a desktop that came up without
@@ -161,14 +161,14 @@ start_server() {
   esac
 }
 
-tools=$(cd "$(dirname "$0")" && pwd)
+env_dir=$(cd "$(dirname "$0")" && pwd)
 
 # The display of --display, started if need be, for this script and all it
 # starts.
 use_display() {
   [ -n "$display_state" ] || return 0
   local line
-  line=$(bash "$tools/xvfb-env.sh" start "$display_state")
+  line=$(bash "$env_dir/xvfb-env.sh" start "$display_state")
   export DISPLAY=${line#DISPLAY=}
 }
 
@@ -206,7 +206,7 @@ case $command in
       quiet wineserver -w || true
     fi
     if [ -n "$display_state" ]; then
-      bash "$tools/xvfb-env.sh" stop "$display_state"
+      bash "$env_dir/xvfb-env.sh" stop "$display_state"
     fi
     ;;
   *)

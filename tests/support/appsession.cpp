@@ -135,7 +135,7 @@ void AppSession::SetUp() {
     char display[256] = {};
     if (!GetEnvironmentVariableA("DISPLAY", display, sizeof display))
         FAIL() << "no X display: the program's windows need one (the xvfb fixture, "
-                  "tools/xvfb-env.sh, provides it)";
+                  "tools/env/xvfb-env.sh, provides it)";
     folder = FreshFolder();
     recordPath = folder + "device.rec";
     for (const char* name : kDriverVariables)
