@@ -70,14 +70,12 @@ done
 
 echo "== The installer"
 setup=$dist/Kestrane-Setup-$version.exe
+# With a certificate, make-installer signs the uninstaller before packing it.
+bash packaging/windows/make-installer.sh "$version" "$setup" \
+  "$stage/$portable/Kestrane.exe" "$stage/$portable/kestrane-cli.exe" \
+  ${sign[@]:+"$root/packaging/windows/sign.sh"}
 if [ ${#sign[@]} -gt 0 ]; then
-  bash packaging/windows/make-installer.sh "$version" "$setup" \
-    "$stage/$portable/Kestrane.exe" "$stage/$portable/kestrane-cli.exe" \
-    "$root/packaging/windows/sign.sh"
   "${sign[@]}" "$setup"
-else
-  bash packaging/windows/make-installer.sh "$version" "$setup" \
-    "$stage/$portable/Kestrane.exe" "$stage/$portable/kestrane-cli.exe"
 fi
 
 echo "== The portable zip"

@@ -191,24 +191,27 @@ void AppSession::SetEnv(const std::string& name, const std::string& value) {
 }
 
 void AppSession::Start(const std::string& arguments) {
-    AppProcess::Options options;
-    options.program = KESTRANE_APP_PATH;
-    options.arguments = arguments;
-    options.workingFolder = folder;
-    options.environment = environment;
-    std::string error;
-    ASSERT_TRUE(app.Start(options, error)) << KESTRANE_APP_PATH << ": " << error;
-    mainWindow = WaitForTopWindowOfClass(app.Id(), "Kestrane", kWindowMs);
-    ASSERT_NE(mainWindow, nullptr) << "no main window; windows:\n" << Windows();
+    Launch(KESTRANE_APP_PATH, arguments);
 }
 
 void AppSession::StartCommand(const std::string& commandLine) {
+    Launch("", commandLine);
+}
+
+AppProcess::Options AppSession::ProcessOptions(const std::string& program,
+                                               const std::string& arguments) const {
     AppProcess::Options options;
-    options.arguments = commandLine;
+    options.program = program;
+    options.arguments = arguments;
     options.workingFolder = folder;
     options.environment = environment;
+    return options;
+}
+
+void AppSession::Launch(const std::string& program, const std::string& arguments) {
     std::string error;
-    ASSERT_TRUE(app.Start(options, error)) << commandLine << ": " << error;
+    ASSERT_TRUE(app.Start(ProcessOptions(program, arguments), error))
+        << program << " " << arguments << ": " << error;
     mainWindow = WaitForTopWindowOfClass(app.Id(), "Kestrane", kWindowMs);
     ASSERT_NE(mainWindow, nullptr) << "no main window; windows:\n" << Windows();
 }
@@ -256,10 +259,7 @@ void AppSession::OpenThroughShell(const std::string& path, const std::string& ap
     ProgramWindowSearch search;
     search.program = appPath;
     AppProcess shell;
-    AppProcess::Options options;
-    options.arguments = "start.exe /unix \"" + hostPath + "\"";
-    options.workingFolder = folder;
-    options.environment = environment;
+    const AppProcess::Options options = ProcessOptions("", "start.exe /unix \"" + hostPath + "\"");
     std::string error;
     ASSERT_TRUE(shell.Start(options, error)) << options.arguments << ": " << error;
     DWORD code = 0;

@@ -127,5 +127,13 @@ protected:
     std::vector<std::pair<std::string, std::string>> environment;
 
 private:
+    // What a program started for this session gets: the working folder and
+    // the session's environment. An empty `program` means `arguments` is the
+    // whole command line.
+    guidriver::AppProcess::Options ProcessOptions(const std::string& program,
+                                                  const std::string& arguments) const;
+    // Starts Kestrane.exe that way and waits for its main window.
+    void Launch(const std::string& program, const std::string& arguments);
+
     HWND mainWindow = nullptr;
 };
