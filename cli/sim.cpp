@@ -9,6 +9,7 @@
 #include "loadupdate.h"
 #include "portnames.h"
 #include "rtmidibackend.h"
+#include "simreport.h"
 #include "simsetup.h"
 #include "virtualdevice.h"
 
@@ -70,24 +71,7 @@ void PrintSummary(const DeviceSim& device, const VirtualMidiDevice& ports, std::
     if (const uint64_t dropped = ports.GetDroppedByteCount())
         out << "Dropped " << dropped
             << " bytes that came faster than the device could take them.\n";
-    const std::vector<PortionReport> reports = device.GetPortionReports();
-    for (size_t index = 0; index < reports.size(); ++index) {
-        const PortionReport& report = reports[index];
-        out << "Portion " << index + 1 << " of " << reports.size() << ": ";
-        if (!report.complete && report.wireBytes == 0)
-            out << "not received";
-        else if (!report.complete)
-            out << "incomplete (" << report.wireBytes << " bytes)";
-        else if (report.matched)
-            out << "received, as expected";
-        else
-            out << "received, differs at wire byte " << report.firstDifferenceOffset;
-        if (report.restarts == 1)
-            out << " (started over once, after a message was cut off)";
-        else if (report.restarts > 1)
-            out << " (started over " << report.restarts << " times, after messages were cut off)";
-        out << ".\n";
-    }
+    out << PortionSummary(device.GetPortionReports());
     out << "Identity requests: " << device.GetIdentityRequestCount() << ".\n";
 }
 

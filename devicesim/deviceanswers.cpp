@@ -1,5 +1,7 @@
-// The device's answers: they wait by due time until its driver thread
-// delivers them, in real time or as a virtual clock advances.
+// The device's answers: they wait by due time until they are delivered, in
+// real time or as a virtual clock advances, by the device's driver thread or,
+// for a device driven by its caller, by the thread that advances the clock
+// or calls DeliverDue.
 #include "devicesim.h"
 
 #include "devicesimcommon.h"
@@ -24,10 +26,21 @@ void DeviceSim::ScheduleSend(int64_t delayMs, std::vector<uint8_t> bytes) {
     ScheduleLocked(LaterMs(GetTimeMs(), delayMs), std::move(bytes));
 }
 
+void DeviceSim::DeliverDue() {
+    if (delivery != Delivery::ByCaller)
+        return;
+    std::lock_guard<std::mutex> lock(mutex);
+    DeliverDueLocked(GetTimeMs());
+}
+
 void DeviceSim::AdvancedTo(int64_t nowMs) {
     std::unique_lock<std::mutex> lock(mutex);
     if (outgoing.empty() || outgoing.begin()->first > nowMs)
         return; // nothing due: no need to wake the driver
+    if (delivery == Delivery::ByCaller) {
+        DeliverDueLocked(nowMs);
+        return;
+    }
     advanceTargetMs = nowMs;
     const uint64_t request = ++advancesRequested;
     wake.notify_all();

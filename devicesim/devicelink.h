@@ -15,8 +15,9 @@
 
 class DeviceLink : public SimMidiPort {
 public:
-    // Called on the device's thread, with the device locked, for each SysEx
-    // message the device sends while the link is connected.
+    // Called on the thread that delivers the device's answers, with the
+    // device locked, for each SysEx message the device sends while the link
+    // is connected; it must not call back into the device.
     using MessageHandler = void (*)(void* context, const std::vector<uint8_t>& message);
 
     // handler may be null: the device's messages are then dropped.

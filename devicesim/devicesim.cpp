@@ -23,14 +23,16 @@ std::vector<std::vector<uint8_t>> PortionData(const Update& update) {
 }
 
 DeviceSim::DeviceSim(std::vector<std::vector<uint8_t>> portionData,
-                     const PortSettings& portSettings, VirtualClock* virtualClock)
+                     const PortSettings& portSettings, VirtualClock* virtualClock,
+                     Delivery answerDelivery)
     : portions(std::move(portionData)), settings(portSettings), clock(virtualClock),
-      outputName(kDefaultName), inputName(kDefaultName), createdAtMs(GetTimeMs()),
-      appearAtMs(createdAtMs), reports(portions.size()) {
+      delivery(answerDelivery), outputName(kDefaultName), inputName(kDefaultName),
+      createdAtMs(GetTimeMs()), appearAtMs(createdAtMs), reports(portions.size()) {
     firmwareVersion.major = 1;
     firmwareVersion.minor = 0;
     StartPortionLocked(); // no other thread knows the device yet
-    driver = std::thread(&DeviceSim::DriverLoop, this);
+    if (delivery == Delivery::OwnThread)
+        driver = std::thread(&DeviceSim::DriverLoop, this);
     if (clock)
         clock->AddListener(this);
 }
@@ -44,7 +46,8 @@ DeviceSim::~DeviceSim() {
         stopping = true;
     }
     wake.notify_all();
-    driver.join();
+    if (driver.joinable())
+        driver.join();
 }
 
 void DeviceSim::SetPortNames(const std::string& output, const std::string& input) {

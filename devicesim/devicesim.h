@@ -17,11 +17,16 @@
 // late, or be unplugged in the middle of a portion and come back, to exercise
 // the sender's retries.
 //
-// Its answers are delivered by a thread of its own, as a MIDI driver delivers
-// input on its callback thread. In real time that thread waits for the next
-// answer's due time; in virtual time (a VirtualClock given at construction) it
-// delivers whatever has come due each time the clock advances, and the clock
-// waits for it, so a run is deterministic.
+// Its answers are delivered by a thread of its own unless it is made to be
+// driven by its owner. With a thread of its own it delivers as a MIDI driver
+// delivers input on its callback thread: in real time that thread waits for
+// the next answer's due time; in virtual time (a VirtualClock given at
+// construction) it delivers whatever has come due each time the clock
+// advances, and the clock waits for it, so a run is deterministic. Driven by
+// its owner (for builds that have no threads) it starts no thread: in virtual
+// time the answers due are delivered on the thread that advances the clock,
+// inside the advance; in real time they wait until the owner calls
+// DeliverDue, as from its event loop or a timer.
 #pragma once
 
 #include "answerscript.h"
@@ -67,15 +72,22 @@ public:
     // cannot make the device grow beyond it.
     static constexpr size_t kKeptBytesLimit = 64 * 1024 * 1024;
 
+    // Who delivers the answers.
+    enum class Delivery {
+        OwnThread, // the device's driver thread
+        ByCaller,  // the thread that advances the virtual clock, or DeliverDue's caller
+    };
+
     // portions: the update's data, in order. settings: the update's port
     // settings, whose chunk sizes and framing flag tell which messages carry
     // each portion on the wire (the names play no part here). clock: the
     // virtual clock to follow (it must be installed as the time source and
-    // outlive the device), or null for real time.
+    // outlive the device), or null for real time. delivery: whether the
+    // device starts a driver thread of its own.
     DeviceSim(std::vector<std::vector<uint8_t>> portions, const PortSettings& settings,
-              VirtualClock* clock = nullptr);
-    // Stops the driver thread. Every SimMidiPort on this device must be
-    // destroyed first.
+              VirtualClock* clock = nullptr, Delivery delivery = Delivery::OwnThread);
+    // Stops the driver thread, if there is one. Every SimMidiPort on this
+    // device must be destroyed first.
     ~DeviceSim() override;
     DeviceSim(const DeviceSim&) = delete;
     DeviceSim& operator=(const DeviceSim&) = delete;
@@ -140,7 +152,15 @@ public:
     // Whether writing to the record file has failed (the file then lacks bytes).
     bool HasRecordFileFailed() const;
 
-    // The virtual clock has advanced: delivers every answer due by then.
+    // For a device driven by its caller (Delivery::ByCaller): delivers every
+    // answer due by GetTimeMs() now, on the calling thread, before it
+    // returns. A port's collector, and a DeviceLink's handler, are fed with
+    // the device locked, so they must not call back into the device. With a
+    // thread of its own the device delivers by itself and this does nothing.
+    void DeliverDue();
+
+    // The virtual clock has advanced: delivers every answer due by then (on
+    // the driver thread, or on the calling thread when driven by its caller).
     void AdvancedTo(int64_t nowMs) override;
 
 private:
@@ -188,6 +208,7 @@ private:
     const std::vector<std::vector<uint8_t>> portions;
     const PortSettings settings;
     VirtualClock* const clock;
+    const Delivery delivery;
 
     mutable std::mutex mutex;
     std::condition_variable wake;     // the driver thread waits here
@@ -243,5 +264,5 @@ private:
     int64_t advanceTargetMs = 0;
     bool stopping = false;
 
-    std::thread driver; // started last, stopped first
+    std::thread driver; // started last, stopped first; none when driven by the caller
 };

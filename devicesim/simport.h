@@ -2,7 +2,8 @@
 // (DeviceSim) the way the Windows port connects it to a real one: it finds
 // the device by name, frames every block as one SysEx message when the
 // settings ask for it, blocks for the configured pauses after each message,
-// and receives the device's answers on the device's own driver thread.
+// and receives the device's answers on the thread that delivers them (the
+// device's own driver thread, or its owner's).
 #pragma once
 
 #include "devicesim.h"
@@ -44,8 +45,8 @@ public:
 private:
     friend class DeviceSim;
 
-    // Called by the device's driver thread with the device's lock held, only
-    // while the port is connected.
+    // Called on the thread that delivers the device's answers, with the
+    // device's lock held, only while the port is connected.
     void DeliverInput(const std::vector<uint8_t>& bytes);
 
     DeviceSim& device;

@@ -124,6 +124,44 @@ MidiPort::RequestAndWait(const char* tag, const char* noun, uint32_t timeoutMs,
     return answer;
 }
 
+namespace {
+
+// A MIDI Identity Request (F0 7E <device> 06 01 F7), and the reply it asks
+// for: an Identity Reply (F0 7E <device> 06 02 ... F7).
+bool IsIdentityRequest(const uint8_t* data, uint32_t count) {
+    return count == 6 && data[0] == 0xF0 && data[1] == 0x7E && data[3] == 0x06 && data[4] == 0x01 &&
+           data[5] == 0xF7;
+}
+
+bool IsIdentityReply(const std::vector<uint8_t>& message) {
+    return message.size() > 5 && message[0] == 0xF0 && message[1] == 0x7E && message[3] == 0x06 &&
+           message[4] == 0x02 && message.back() == 0xF7;
+}
+
+} // namespace
+
+std::vector<uint8_t> MidiPort::WaitForReply(const char* tag, const uint8_t* request, uint32_t count,
+                                            uint32_t timeoutMs) {
+    const bool identity = IsIdentityRequest(request, count);
+    const int64_t start = GetTimeMs();
+    std::vector<uint8_t> reply;
+    while (true) {
+        const int64_t waited = GetTimeMs() - start;
+        const uint32_t left = waited >= static_cast<int64_t>(timeoutMs)
+                                  ? 0
+                                  : timeoutMs - static_cast<uint32_t>(waited);
+        reply = WaitForSysEx(left, kAnswerPollMs);
+        if (reply.empty() || !identity || IsIdentityReply(reply))
+            break;
+        LogText("%s: %u bytes that are not an Identity Reply, passed over\n", tag,
+                static_cast<unsigned>(reply.size()));
+        reply.clear();
+        if (left == 0)
+            break;
+    }
+    return reply;
+}
+
 uint32_t MidiPort::TakeSendFailures() {
     return sendFailures.exchange(0);
 }

@@ -111,6 +111,15 @@ protected:
     // Request really asks the device.
     std::vector<uint8_t> WaitForSysEx(uint32_t timeoutMs, uint32_t pollMs);
 
+    // The wait of a port that really asks its device: the first message that
+    // answers the request within timeoutMs, looking every kAnswerPollMs;
+    // empty when none came. For an Identity Request only an Identity Reply
+    // counts: anything else that comes in meanwhile (the request itself,
+    // echoed by a device or a MIDI thru on the way) is passed over and
+    // logged under `tag`.
+    std::vector<uint8_t> WaitForReply(const char* tag, const uint8_t* request, uint32_t count,
+                                      uint32_t timeoutMs);
+
     // Fed by the port with input bytes, on the thread that delivers MIDI input.
     SysExCollector sysExCollector;
 

@@ -10,6 +10,9 @@
 #else
 #include <time.h>
 #endif
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#endif
 
 namespace {
 
@@ -44,18 +47,29 @@ void PlatformLog(const char* text) {
 }
 #else
 int64_t PlatformTimeMs() {
+#ifdef __EMSCRIPTEN__
+    // The browser's (or node's) monotonic clock, in fractions of a millisecond.
+    return static_cast<int64_t>(emscripten_get_now());
+#else
     timespec now = {};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+#endif
 }
 
 void PlatformSleep(uint32_t ms) {
+#if defined(__EMSCRIPTEN__) && defined(KESTRANE_ASYNC_SLEEP)
+    // On the browser's main thread, which must not block: the call returns to
+    // the browser and resumes here once the time has passed (ASYNCIFY).
+    emscripten_sleep(ms);
+#else
     timespec wait = {};
     wait.tv_sec = static_cast<time_t>(ms / 1000);
     wait.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
     while (nanosleep(&wait, &wait) != 0) {
         // Interrupted by a signal: sleep what is left.
     }
+#endif
 }
 
 void PlatformLog(const char* text) {

@@ -16,18 +16,6 @@ const char* const kTag = "RtMidiPort";
 // How long a new connection may take to come in force (JACK, under load).
 constexpr uint32_t kInForceLimitMs = 10000;
 
-// A MIDI Identity Request (F0 7E <device> 06 01 F7), and the reply it asks
-// for: an Identity Reply (F0 7E <device> 06 02 ... F7).
-bool IsIdentityRequest(const uint8_t* data, uint32_t count) {
-    return count == 6 && data[0] == 0xF0 && data[1] == 0x7E && data[3] == 0x06 && data[4] == 0x01 &&
-           data[5] == 0xF7;
-}
-
-bool IsIdentityReply(const std::vector<uint8_t>& message) {
-    return message.size() > 5 && message[0] == 0xF0 && message[1] == 0x7E && message[3] == 0x06 &&
-           message[4] == 0x02 && message.back() == 0xF7;
-}
-
 void LogPorts(const char* format, const std::vector<std::string>& names) {
     for (size_t index = 0; index < names.size(); ++index)
         LogText(format, static_cast<int>(index), names[index].c_str());
@@ -324,32 +312,9 @@ std::vector<uint8_t> RtMidiPort::Request(uint32_t timeoutMs, const uint8_t* requ
     return RequestAndWait(
         "RtMidiPort::Request", "reply", timeoutMs, request, count,
         [this](const uint8_t* block, uint32_t size) { SendVerbatim(block, size); },
-        [this, request, count](uint32_t limitMs) { return WaitForReply(request, count, limitMs); });
-}
-
-std::vector<uint8_t> RtMidiPort::WaitForReply(const uint8_t* request, uint32_t count,
-                                              uint32_t timeoutMs) {
-    // Only an Identity Reply answers an Identity Request. Anything else that
-    // comes in meanwhile is passed over: a device, or a MIDI thru on the
-    // way, that echoes its input sends the request itself back first.
-    const bool identity = IsIdentityRequest(request, count);
-    const int64_t start = GetTimeMs();
-    std::vector<uint8_t> reply;
-    while (true) {
-        const int64_t waited = GetTimeMs() - start;
-        const uint32_t left = waited >= static_cast<int64_t>(timeoutMs)
-                                  ? 0
-                                  : timeoutMs - static_cast<uint32_t>(waited);
-        reply = WaitForSysEx(left, kAnswerPollMs);
-        if (reply.empty() || !identity || IsIdentityReply(reply))
-            break;
-        LogText("%s: %u bytes that are not an Identity Reply, passed over\n", "RtMidiPort::Request",
-                static_cast<unsigned>(reply.size()));
-        reply.clear();
-        if (left == 0)
-            break;
-    }
-    return reply;
+        [this, request, count](uint32_t limitMs) {
+            return WaitForReply("RtMidiPort::Request", request, count, limitMs);
+        });
 }
 
 void RtMidiPort::OnInput(double, std::vector<unsigned char>* message, void* context) {

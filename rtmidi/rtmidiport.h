@@ -83,9 +83,6 @@ private:
 
     static void OnInput(double timeStamp, std::vector<unsigned char>* message, void* context);
     void ReceiveInput(const std::vector<unsigned char>& message);
-    // Request's wait: the first message that answers the request within
-    // timeoutMs, passing over what does not (see Request); empty when none.
-    std::vector<uint8_t> WaitForReply(const uint8_t* request, uint32_t count, uint32_t timeoutMs);
     bool MakeClients();
     void DropClients();
     void ClosePorts();

@@ -313,6 +313,9 @@ TEST(UpdateFileTest, TextsCutShortAreAppliedWithTheBytesPresent) {
 }
 
 TEST(UpdateFileTest, UnknownTagNamesTheReaderOnStandardError) {
+#ifdef __EMSCRIPTEN__
+    GTEST_SKIP() << "GoogleTest captures nothing from standard error under node";
+#endif
     std::string file = UpdateFileBuilder().Header("Pad").U32(4).Data();
     testing::internal::CaptureStderr();
     std::string error = LoadError(file);

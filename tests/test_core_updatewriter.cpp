@@ -108,6 +108,10 @@ TEST_F(UpdateWriter, RefusesAStreamOnceItPassesTheLimit) {
                   "100000 bytes)");
     }
 
+#ifdef __EMSCRIPTEN__
+    // Under node, mkfifo makes a plain file: node's file access has no pipes.
+    GTEST_SKIP() << "the pipe part: no named pipes under node";
+#endif
     // Through a pipe, exactly the limit is taken and one byte more is not.
     const std::string pipe = (folder / "pipe").string();
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);

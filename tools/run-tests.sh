@@ -2,7 +2,8 @@
 # Builds everything and runs every test: the Windows build's tests under Wine,
 # the release (tools/release.sh) and its checks (tools/check-release.sh), the
 # fuzz run, the suite under ThreadSanitizer and under AddressSanitizer with
-# UndefinedBehaviorSanitizer, and last the native unit tests.
+# UndefinedBehaviorSanitizer, the browser version's build and tests, and last
+# the native unit tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +38,15 @@ echo "== Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
 ctest --preset asan -j"$jobs"
+
+echo "== Browser version: WebAssembly build, its unit tests under node and the page in headless Chromium"
+# The page's tests compare what the emulated device received with the record
+# of the same update sent by the native kestrane-cli.
+cmake --preset native >/dev/null && cmake --build --preset native -j"$jobs" --target kestrane-cli
+bash tools/build-web.sh
+cmake --build --preset wasm -j"$jobs"
+# One at a time: the browser tests measure the page's pacing.
+ctest --preset wasm -j1
 
 echo "== Unit tests"
 cmake --preset native >/dev/null

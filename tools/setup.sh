@@ -19,6 +19,8 @@ packages=(
   groff-base bash-completion           # the manual page's and the completion's tests
   jackd2 libjack-jackd2-dev            # its tests over a JACK server (dummy back end), and
                                        # the emulated device's own JACK input
+  emscripten                           # the browser version (WebAssembly), its tests under node
+  chromium python3                     # the page's tests in headless Chromium; serve-web.sh
 )
 
 missing=()

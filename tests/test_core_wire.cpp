@@ -1,6 +1,7 @@
-// The RtMidi port's pure rules for the wire: a block's time on a MIDI cable,
-// and the events a block is cut into: one message each, and a message too
-// big for one RtMidi message in pieces.
+// The pure rules for the wire of ports that hand a MIDI system messages, not
+// bytes: a block's time on a MIDI cable, the events a block is cut into (one
+// message each, and a message too big for one RtMidi message in pieces), and
+// the whole messages that a system taking nothing else is handed.
 #include "midiwire.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +176,94 @@ TEST(RtMidiWireTest, EventsCoverTheBlockInOrderAndNoneCrossesAMessage) {
             next = piece.end;
         }
         EXPECT_EQ(next, block.size()) << "round " << round;
+    }
+}
+
+using Bytes = std::vector<uint8_t>;
+
+// Every block added in turn; the pieces handed out, in order, then what is
+// still held back.
+std::vector<Bytes> AddAll(WholeMessages& messages, const std::vector<Bytes>& blocks) {
+    std::vector<Bytes> out;
+    for (const Bytes& block : blocks) {
+        std::vector<Bytes> pieces = messages.Add(block.data(), block.size());
+        out.insert(out.end(), pieces.begin(), pieces.end());
+    }
+    return out;
+}
+
+TEST(WholeMessagesTest, HandsOutWholeMessagesAndHoldsBackAnOpenOneInOrder) {
+    struct Case {
+        const char* what;
+        std::vector<Bytes> blocks;
+        std::vector<Bytes> pieces;
+        Bytes held;
+    };
+    const Case cases[] = {
+        {"whole messages in one block",
+         {{0xF0, 1, 2, 0xF7, 0xF0, 3, 0xF7}},
+         {{0xF0, 1, 2, 0xF7}, {0xF0, 3, 0xF7}},
+         {}},
+        {"a message cut by the blocks, completed by the next",
+         {{0xF0, 1, 2}, {3, 4}, {5, 0xF7, 0xF0, 6}},
+         {{0xF0, 1, 2, 3, 4, 5, 0xF7}},
+         {0xF0, 6}},
+        {"real time inside SysEx stays where it came, outside it goes alone",
+         {{0xF8, 0xF0, 1, 0xFE}, {2, 0xF7, 0xFC}},
+         {{0xF8}, {0xF0, 1, 0xFE, 2, 0xF7}, {0xFC}},
+         {}},
+        {"channel and system common messages by their length",
+         {{0x90, 60}, {100, 0xC0, 5, 0xF2, 1, 2, 0xF6, 0xF1, 9}},
+         {{0x90, 60, 100}, {0xC0, 5}, {0xF2, 1, 2}, {0xF6}, {0xF1, 9}},
+         {}},
+        {"a message cut off by a status byte goes out as it is",
+         {{0xF0, 1, 2, 0xF0, 3, 0xF7, 0xF0, 4, 0x90, 1, 2}},
+         {{0xF0, 1, 2}, {0xF0, 3, 0xF7}, {0xF0, 4}, {0x90, 1, 2}},
+         {}},
+        {"data outside any message, running status and a lone F7 are kept in place",
+         {{5, 6, 0xF0, 1, 0xF7, 7}, {0x90, 1, 2, 3, 4, 0xF7}},
+         {{5, 6}, {0xF0, 1, 0xF7}, {7}, {0x90, 1, 2}, {3, 4}, {0xF7}},
+         {}},
+        {"an empty block changes nothing", {{0xF0, 1}, {}}, {}, {0xF0, 1}},
+    };
+    for (const Case& c : cases) {
+        WholeMessages messages;
+        EXPECT_EQ(AddAll(messages, c.blocks), c.pieces) << c.what;
+        EXPECT_EQ(messages.HeldCount(), c.held.size()) << c.what;
+        EXPECT_EQ(messages.TakeHeld(), c.held) << c.what;
+        EXPECT_EQ(messages.HeldCount(), 0u) << c.what;
+    }
+}
+
+TEST(WholeMessagesTest, NoByteIsLostOrReorderedWhereverTheBlocksAreCut) {
+    // An update's data: SysEx messages of many sizes with real-time bytes
+    // among them, cut into blocks of random sizes, comes out as the same
+    // bytes, every piece a whole message.
+    std::mt19937 random(7);
+    Bytes stream;
+    for (int message = 0; message < 200; ++message) {
+        stream.push_back(0xF0);
+        const size_t size = random() % 300;
+        for (size_t i = 0; i < size; ++i)
+            stream.push_back(random() % 50 == 0 ? 0xF8 : static_cast<uint8_t>(random() % 0x80));
+        stream.push_back(0xF7);
+    }
+    for (int round = 0; round < 20; ++round) {
+        WholeMessages messages;
+        Bytes joined;
+        size_t at = 0;
+        while (at < stream.size()) {
+            const size_t size = std::min<size_t>(1 + random() % 700, stream.size() - at);
+            for (const Bytes& piece : messages.Add(stream.data() + at, size)) {
+                EXPECT_TRUE(piece.size() == 1 ? piece[0] >= 0xF8
+                                              : piece.front() == 0xF0 && piece.back() == 0xF7)
+                    << "round " << round;
+                joined.insert(joined.end(), piece.begin(), piece.end());
+            }
+            at += size;
+        }
+        EXPECT_EQ(messages.HeldCount(), 0u) << "round " << round;
+        EXPECT_EQ(joined, stream) << "round " << round;
     }
 }
 
