@@ -45,7 +45,7 @@ echo "== Browser version: WebAssembly build, its unit tests under node and the p
 cmake --preset native >/dev/null && cmake --build --preset native -j"$jobs" --target kestrane-cli
 bash tools/build-web.sh
 cmake --build --preset wasm -j"$jobs"
-# One at a time: the browser tests measure the page's pacing.
+# One at a time: each browser test starts a Chromium, much for a small machine.
 ctest --preset wasm -j1
 
 echo "== Unit tests"

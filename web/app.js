@@ -7,14 +7,14 @@
 
 const kCaption = "Kestrane";
 const kNoWebMidiText =
-    "This browser cannot reach MIDI devices: it has no Web MIDI. Open this page in Chrome, Edge, " +
-    "Opera or Firefox to update your device.";
+    "This browser has no Web MIDI and cannot reach MIDI devices, so nothing was sent: open this " +
+    "page in Chrome, Edge, Opera or Firefox to update your device.";
 const kRefusedText =
-    "The browser did not allow this page to use MIDI devices, so nothing was sent. Allow MIDI " +
+    "The browser did not allow this page to use MIDI devices, so nothing was sent: allow MIDI " +
     "device access (with SysEx) for this page in the browser's site settings, then press Update " +
     "Now again.";
 const kNoOutputText =
-    "No MIDI output is connected, so nothing was sent. Connect the device, switch it on, then " +
+    "No MIDI output is connected, so nothing was sent: connect the device, switch it on, then " +
     "press Update Now again.";
 
 const $ = (id) => document.getElementById(id);

@@ -240,6 +240,11 @@ EMSCRIPTEN_KEEPALIVE int kestrane_device_deliver(WebDevice* device, const uint8_
                                                  size_t size) {
     if (!device->link)
         return 0;
+    // A connection that was open when the device was unplugged stays unusable
+    // once it is back: it is opened anew, as a driver opens a device that has
+    // been plugged in again.
+    if (device->sim->IsPresent() && !device->link->IsConnected())
+        device->link->Disconnect();
     return device->link->Deliver(std::vector<uint8_t>(data, data + size)) ? 1 : 0;
 }
 

@@ -131,9 +131,12 @@ uint64_t WebMidiPort::SendMessages(const std::vector<std::vector<uint8_t>>& mess
             continue;
         }
         // Each message leaves only once the one before it has passed the cable.
+        // A wait of nothing is not made: in the browser every wait takes a
+        // turn of the event loop, which is never shorter than a few ms.
         sent += message.size();
         const uint32_t dueMs = WireTimeMs(sent);
-        SleepMs(dueMs - pacedMs);
+        if (dueMs > pacedMs)
+            SleepMs(dueMs - pacedMs);
         pacedMs = dueMs;
     }
     return refused;
