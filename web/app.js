@@ -9,6 +9,13 @@ const kCaption = "Kestrane";
 const kNoWebMidiText =
     "This browser has no Web MIDI and cannot reach MIDI devices, so nothing was sent: open this " +
     "page in Chrome, Edge, Opera or Firefox to update your device.";
+const kInsecureText =
+    "Browsers let only secure pages use MIDI devices and this page was not loaded over HTTPS, so " +
+    "nothing was sent: open it from its https:// address (or from localhost).";
+const kFileText =
+    "This page was opened as a file, and browsers do not let such a page load its update " +
+    "engine: open it from its web address, or serve its folder on this computer (for example " +
+    "with python3 -m http.server) and open http://localhost:8000/.";
 const kRefusedText =
     "The browser did not allow this page to use MIDI devices, so nothing was sent: allow MIDI " +
     "device access (with SysEx) for this page in the browser's site settings, then press Update " +
@@ -24,6 +31,12 @@ let opened = null;        // what the engine showed of the opened file
 let running = false;      // a run (from Update Now to its end) is going on
 let pictureUrl = null;    // the object URL of the update's picture
 let acknowledged = true;  // the last blocking message has been acknowledged
+
+// Why Web MIDI is missing: a page that is not secure (plain http:// from
+// another computer) gets none even in a browser that has it.
+function noMidiText() {
+  return window.isSecureContext === false ? kInsecureText : kNoWebMidiText;
+}
 
 function setState(state) {
   document.body.dataset.state = state;
@@ -135,12 +148,25 @@ function setRunLayout(run) {
 async function openFile(file) {
   if (running || !file || !engine)
     return;
-  const bytes = new Uint8Array(await file.arrayBuffer());
-  const at = engine._malloc(Math.max(bytes.length, 1));
-  engine.HEAPU8.set(bytes, at);
   opened = null;
-  const ok = engine._KestraneOpen(at, bytes.length) === 1;
-  engine._free(at);
+  let ok = false;
+  try {
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    const at = engine._malloc(Math.max(bytes.length, 1));
+    if (at === 0)
+      throw new Error("there is not enough memory for it");
+    try {
+      engine.HEAPU8.set(bytes, at);
+      ok = engine._KestraneOpen(at, bytes.length) === 1;
+    } finally {
+      engine._free(at);
+    }
+  } catch (error) {
+    // The browser could not hand over the file (a folder, a file that went
+    // away, one too big to hold): the engine never saw it.
+    engine.ccall("KestraneFail", null, ["string"],
+                 [`The file ${file.name} could not be read (${error.message}).`]);
+  }
   $("confirm-row").hidden = !ok;
   $("update-now").disabled = !ok;
   setState(ok ? "loaded" : "idle");
@@ -160,7 +186,7 @@ async function updateNow() {
     try {
       await kestraneMidi.start();
     } catch (error) {
-      await showBox(kCaption, error.reason === "absent" ? kNoWebMidiText : kRefusedText);
+      await showBox(kCaption, error.reason === "absent" ? noMidiText() : kRefusedText);
       return;
     }
     let port = "";
@@ -197,8 +223,10 @@ function midiInput(data) {
 }
 
 function setUp() {
-  if (!kestraneMidi.available())
+  if (!kestraneMidi.available()) {
+    $("notice").textContent = noMidiText();
     $("notice").hidden = false;
+  }
   kestraneMidi.onInput = midiInput;
   $("file-input").addEventListener("change", (event) => {
     const file = event.target.files[0];
@@ -233,7 +261,9 @@ function setUp() {
       })
       .catch((error) => {
         console.error(error);
-        showBox(kCaption, `This page could not start its update engine (${error}). Reload the page.`);
+        showBox(kCaption, location.protocol === "file:"
+            ? kFileText
+            : `This page could not start its update engine (${error}): reload the page.`);
       });
 }
 

@@ -313,10 +313,10 @@ async function badFile(args) {
 }
 
 // Web MIDI refused or missing: one sentence in a box, nothing sent.
-async function noMidi(args, { webMidi, permission }) {
+async function noMidi(args, { webMidi, permission, secure = true, says }) {
   const file = path.join(args.source, 'examples/example.upd');
   const info = fileInfo(args.cli, file);
-  await withSession({ ...args.session, updateFile: file, webMidi, permission }, async (session) => {
+  await withSession({ ...args.session, updateFile: file, webMidi, permission, secure }, async (session) => {
     await loadFile(session, file, 'input', info);
     const notice = await session.page.evaluate(`(() => {
       const n = document.querySelector('#notice');
@@ -330,6 +330,9 @@ async function noMidi(args, { webMidi, permission }) {
     // The update's own message may come first; the last box tells why nothing happens.
     const last = shownBoxes[shownBoxes.length - 1];
     expectTrue('one box that says why in one sentence', last && last.title === kOutcomeTitle && isOneSentence(last.text), show(shownBoxes));
+    // The reason the user must act on: permission, the browser, or the
+    // page's address.
+    expectTrue(`the box says ${says}`, last && says.test(last.text), show(shownBoxes));
     expectEqual('bytes sent', r.sends.length, 0);
     expectEqual('bytes received by the device', r.received.length, 0);
     if (webMidi)
@@ -478,8 +481,9 @@ function scenarios(args) {
     'chunks-off': () => deviceRun(args, { file: packChunksOff(args) }),
     'syx-cancel': () => syxCancel(args),
     badfile: () => badFile(args),
-    refused: () => noMidi(args, { webMidi: true, permission: 'refused' }),
-    'no-webmidi': () => noMidi(args, { webMidi: false }),
+    refused: () => noMidi(args, { webMidi: true, permission: 'refused', says: /did not allow/ }),
+    'no-webmidi': () => noMidi(args, { webMidi: false, says: /has no Web MIDI/ }),
+    insecure: () => noMidi(args, { webMidi: false, secure: false, says: /HTTPS/ }),
     responsive: () => responsive(args),
     standin: () => standin(args),
   };

@@ -47,6 +47,7 @@ class Session {
     await this.page.send('Emulation.setDeviceMetricsOverride', { width: 800, height: 600, deviceScaleFactor: 1, mobile: false });
     const config = {
       webMidi: s.webMidi !== false,
+      secure: s.secure !== false,
       permission: s.permission || 'granted',
       moduleUrl: '/test/kestrane-devicesim.js',
       apiUrl: '/test/devicesim-api.js',
@@ -64,7 +65,7 @@ class Session {
   async load() {
     await this.page.navigate(this.server.url + '/');
     await this.page.waitUntil('document.body && document.body.dataset.ready === "1"', 60000, 'the page to be ready');
-    if (this.settings.webMidi !== false) {
+    if (this.settings.webMidi !== false && this.settings.secure !== false) {
       await this.page.waitUntil('kestraneStandin.device || kestraneStandin.error', 60000, 'the emulated device');
       const error = await this.page.evaluate('kestraneStandin.error');
       if (error)

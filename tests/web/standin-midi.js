@@ -7,6 +7,8 @@
 // The test runner puts its settings in globalThis.kestraneStandinConfig before
 // this script runs at the start of every document:
 //   webMidi        false: the browser has no Web MIDI at all
+//   secure         false: the page is not a secure context (plain http://
+//                  from another computer), where browsers offer no Web MIDI
 //   permission     "granted" or "refused" (requestMIDIAccess rejects)
 //   moduleUrl, apiUrl  the emulated device's module and its JS helper
 //   updateUrl      the update file the device expects
@@ -25,7 +27,9 @@
   };
   globalThis.kestraneStandin = state;
 
-  if (config.webMidi === false) {
+  if (config.secure === false)
+    Object.defineProperty(window, 'isSecureContext', { get: () => false, configurable: true });
+  if (config.webMidi === false || config.secure === false) {
     delete Navigator.prototype.requestMIDIAccess;
     delete navigator.requestMIDIAccess;
     return;
