@@ -16,6 +16,12 @@ const kFileText =
     "This page was opened as a file, and browsers do not let such a page load its update " +
     "engine: open it from its web address, or serve its folder on this computer (for example " +
     "with python3 -m http.server) and open http://localhost:8000/.";
+const kDeviceMissingText =
+    "No MIDI device for this update is connected: connect the device and switch it on, and the " +
+    "update starts as soon as it appears.";
+const kDeviceBusyText =
+    "The device's MIDI ports are in use by another program: close that program, and the update " +
+    "starts as soon as the ports are free.";
 const kRefusedText =
     "The browser did not allow this page to use MIDI devices, so nothing was sent: allow MIDI " +
     "device access (with SysEx) for this page in the browser's site settings, then press Update " +
@@ -130,8 +136,13 @@ const kestranePage = {
   messageAcknowledged() {
     return acknowledged;
   },
-  deviceMissing(missing) {
-    $("device-notice").hidden = !missing;
+  // What keeps the engine from the device while it waits: 0 nothing, 1 no
+  // port of the update's names, 2 ports another program holds (webjs.h).
+  deviceNotice(kind) {
+    const notice = $("device-notice");
+    notice.hidden = kind === 0;
+    if (kind !== 0)
+      notice.textContent = kind === 2 ? kDeviceBusyText : kDeviceMissingText;
   },
 };
 globalThis.kestranePage = kestranePage;

@@ -17,6 +17,8 @@ const kestraneMidi = {
   inputs: [],
   output: null, // the ports in use
   input: null,
+  opening: 0, // opens of the ports in use not yet answered by the browser
+  openRefused: false, // the browser could not open one of them
   onInput: null, // set by the page: called with each message's bytes
 
   available() {
@@ -72,21 +74,45 @@ const kestraneMidi = {
     this.input = this.inputs[inputIndex] ?? null;
     if (!this.output || !this.input)
       return;
+    const output = this.output;
     const input = this.input;
     input.onmidimessage = (event) => {
       if (this.input === input && this.onInput)
         this.onInput(event.data);
     };
     // Sending opens an output by itself, and setting onmidimessage an input;
-    // opening both now lets the browser tell at once when it cannot.
-    for (const port of [this.output, this.input])
-      Promise.resolve(port.open()).catch((error) =>
-        console.log(`MIDI ${port.type} "${port.name}" did not open: ${error.name}: ${error.message}`));
+    // opening both now lets the browser tell whether it can: it cannot when
+    // another program holds the device (on Windows a MIDI port has one user
+    // at a time).
+    this.opening = 0;
+    this.openRefused = false;
+    for (const port of [output, input]) {
+      ++this.opening;
+      let opened;
+      try {
+        opened = Promise.resolve(port.open());
+      } catch (error) {
+        opened = Promise.reject(error);
+      }
+      opened.then(() => {}, (error) => {
+        console.log(`MIDI ${port.type} "${port.name}" did not open: ${error.name}: ${error.message}`);
+        if (this.output === output)
+          this.openRefused = true;
+      }).finally(() => {
+        if (this.output === output)
+          --this.opening;
+      });
+    }
+  },
+
+  // Whether the browser has answered both opens of the last use().
+  openSettled() {
+    return this.opening === 0;
   },
 
   isConnected() {
-    return Boolean(this.output && this.input && this.output.state === "connected" &&
-                   this.input.state === "connected");
+    return Boolean(this.output && this.input && !this.openRefused &&
+                   this.output.state === "connected" && this.input.state === "connected");
   },
 
   // Hands one whole message to the output: "" when it took it, else why not.

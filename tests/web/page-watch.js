@@ -1,5 +1,6 @@
 // Notes, in the page, everything the user sees change: the summary and status
-// rows, the progress bar, the page's state and every dialog that opens, each
+// rows, the progress bar, the notice about the device, the page's state and
+// every dialog that opens, each
 // with the page's time. The test runner reads globalThis.kestraneWatch.log.
 (function () {
   'use strict';
@@ -61,6 +62,12 @@
       for (const record of records)
         note(record.attributeName === 'data-ready' ? 'ready' : 'state', record.target.getAttribute(record.attributeName));
     }).observe(document.body, { attributes: true, attributeFilter: ['data-state', 'data-ready'] });
+    const notice = $('#device-notice');
+    if (notice) {
+      // What keeps the run from the device, while it is shown; null once hidden.
+      new MutationObserver(() => note('device-notice', notice.hidden ? null : notice.textContent))
+        .observe(notice, { attributes: true, attributeFilter: ['hidden'], childList: true, characterData: true, subtree: true });
+    }
     const box = $('#message-dialog');
     if (box) {
       watchDialog(box, () => ({ title: $('#message-title').textContent, text: $('#message-text').textContent }));

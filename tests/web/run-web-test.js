@@ -220,11 +220,11 @@ async function loadFile(session, file, how, info) {
 
 // A whole run against the device: the boxes, rows and bar the user sees and
 // the device's record, against kestrane-cli's for the same file and device.
-async function deviceRun(args, { file, options = {}, how = 'input', port = false }) {
+async function deviceRun(args, { file, options = {}, how = 'input', port = false, busyMs = 0, notice = null }) {
   const info = fileInfo(args.cli, file);
   const native = nativeSend(args.cli, file, options);
   const deviceName = options.name || 'Kestrane Virtual Device';
-  await withSession({ ...args.session, updateFile: file, options: optionsText(options) }, async (session) => {
+  await withSession({ ...args.session, updateFile: file, options: optionsText(options), busyMs }, async (session) => {
     await loadFile(session, file, how, info);
     await session.click('#update-now');
     // Nothing goes to the device before the user has dismissed the update's
@@ -265,6 +265,18 @@ async function deviceRun(args, { file, options = {}, how = 'input', port = false
     const allowed = options.unplug ? ['InvalidStateError'] : [];
     expectEqual('refused sends', r.sendErrors.filter((e) => !allowed.includes(e.name)), []);
     expectSameBytes('device record against kestrane-cli\'s', r.received, native.record);
+    // While the device cannot be reached the page says why, and no longer
+    // once it can.
+    const notices = r.log.filter((e) => e.what === 'device-notice').map((e) => e.value);
+    const said = notices.filter((text) => text !== null);
+    if (notice) {
+      expectTrue(`the page said ${notice}`, said.length > 0 && said.every((text) => notice.test(text)), JSON.stringify(notices));
+      expectEqual('the notice at the end', notices[notices.length - 1], null);
+    } else {
+      expectEqual('notices about the device', said, []);
+    }
+    if (busyMs)
+      expectTrue('opens the browser refused', r.refusedOpens > 0, String(r.refusedOpens));
     if (!options.unplug) {
       // Everything the page sent reached the device, as sent.
       expectEqual('sends the device did not take', r.sends.filter((x) => x.delivered !== true).length, 0);
@@ -475,7 +487,8 @@ function scenarios(args) {
     accept: () => deviceRun(args, { file: example, options: { script: 'accept' } }),
     fail: () => deviceRun(args, { file: example, options: { script: 'accept,accept,fail' }, how: 'drop' }),
     silent: () => deviceRun(args, { file: example, options: { script: 'silent', identity: '0' } }),
-    late: () => deviceRun(args, { file: example, options: { appear: '3000' } }),
+    late: () => deviceRun(args, { file: example, options: { appear: '3000' }, notice: /No MIDI device for this update/ }),
+    busy: () => deviceRun(args, { file: example, busyMs: 3000, notice: /in use by another program/ }),
     unplug: () => deviceRun(args, { file: example, options: { unplug: '2:100:2000' } }),
     syx: () => deviceRun(args, { file: path.join(args.source, 'examples/part1.syx'), port: true }),
     'chunks-off': () => deviceRun(args, { file: packChunksOff(args) }),

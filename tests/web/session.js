@@ -48,6 +48,7 @@ class Session {
     const config = {
       webMidi: s.webMidi !== false,
       secure: s.secure !== false,
+      busyMs: s.busyMs || 0,
       permission: s.permission || 'granted',
       moduleUrl: '/test/kestrane-devicesim.js',
       apiUrl: '/test/devicesim-api.js',
@@ -170,6 +171,7 @@ class Session {
         requests: s.requests,
         sends: s.sends,
         sendErrors: s.sendErrors,
+        refusedOpens: s.refusedOpens,
         received: d ? Array.from(d.received()) : [],
         deviceSummary: d ? d.summary() : '',
       };

@@ -7,6 +7,8 @@
 // The test runner puts its settings in globalThis.kestraneStandinConfig before
 // this script runs at the start of every document:
 //   webMidi        false: the browser has no Web MIDI at all
+//   busyMs         the device's ports are held by another program for this
+//                  long after the page starts: opening them fails
 //   secure         false: the page is not a secure context (plain http://
 //                  from another computer), where browsers offer no Web MIDI
 //   permission     "granted" or "refused" (requestMIDIAccess rejects)
@@ -18,8 +20,10 @@
 (function () {
   'use strict';
   const config = globalThis.kestraneStandinConfig || {};
+  const busyUntil = performance.now() + Number(config.busyMs || 0);
   const state = {
     requests: 0,
+    refusedOpens: 0,
     sends: [],
     sendErrors: [],
     device: null,
@@ -100,6 +104,10 @@
     // A disconnected port opens as "pending" and becomes open when the
     // device comes back.
     open() {
+      if (this._connection === 'closed' && this._state === 'connected' && performance.now() < busyUntil) {
+        state.refusedOpens++;
+        return Promise.reject(exception('InvalidAccessError', `Port "${this.name}" is already in use.`));
+      }
       if (this._connection === 'closed')
         this._setConnection(this._state === 'connected' ? 'open' : 'pending');
       return Promise.resolve(this);
@@ -126,12 +134,13 @@
       super(access, id, name, 'input');
       // Setting onmidimessage opens the port, as the API says; so does a
       // midimessage listener in Chromium.
-      defineHandler(this, 'midimessage', () => this.open());
+      // An implicit open that fails tells the page nothing, as in Chromium.
+      defineHandler(this, 'midimessage', () => this.open().catch(() => {}));
     }
     addEventListener(type, listener, options) {
       super.addEventListener(type, listener, options);
       if (type === 'midimessage' && listener)
-        this.open();
+        this.open().catch(() => {});
     }
     _receive(bytes) {
       if (this._connection !== 'open' || this._state !== 'connected')
@@ -245,9 +254,14 @@
         state.sendErrors.push({ name: error.name, message: error.message, bytes: Array.from(bytes) });
         throw error;
       }
-      // Sending opens the port.
+      // Sending opens the port; a port that cannot be opened takes nothing.
+      if (this._connection !== 'open' && performance.now() < busyUntil) {
+        const error = exception('InvalidAccessError', `Port "${this.name}" is already in use.`);
+        state.sendErrors.push({ name: error.name, message: error.message, bytes: Array.from(bytes) });
+        throw error;
+      }
       if (this._connection !== 'open')
-        this.open();
+        this.open().catch(() => {});
       // delivered: false when the device was gone before the browser noticed
       // (the bytes are lost, as on a wire that was pulled).
       const sent = { at: performance.now(), bytes: Array.from(bytes), delivered: null };

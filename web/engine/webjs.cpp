@@ -34,8 +34,16 @@ EM_JS(void, JsMidiRelease, (), {
     kestraneMidi.release();
 });
 
-EM_JS(void, JsMidiDeviceMissing, (int missing), {
-    kestranePage.deviceMissing(missing !== 0);
+EM_JS(void, JsMidiDeviceNotice, (int kind), {
+    kestranePage.deviceNotice(kind);
+});
+
+EM_JS(int, JsMidiOpenSettled, (), {
+    return kestraneMidi.openSettled() ? 1 : 0;
+});
+
+EM_JS(int, JsMidiOpenRefused, (), {
+    return kestraneMidi.openRefused ? 1 : 0;
 });
 
 EM_JS(void, JsShowProgress, (int percent), {

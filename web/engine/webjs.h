@@ -15,7 +15,11 @@ char* JsMidiInputNames();
 // Takes the output and input at these places of the lists last read and
 // opens them; input from then on reaches KestraneMidiInput.
 void JsMidiUse(int outputIndex, int inputIndex);
-// 1 while both ports in use are connected.
+// 1 once the browser has answered the opening of both ports in use, and
+// whether it refused either (another program holds the device).
+int JsMidiOpenSettled();
+int JsMidiOpenRefused();
+// 1 while both ports in use are connected (and were opened).
 int JsMidiIsConnected();
 // Hands one whole message to the output. 0 when it took it; else the
 // browser refused it, and the reason (malloc'ed, the caller frees it) is in
@@ -23,9 +27,12 @@ int JsMidiIsConnected();
 int JsMidiSend(const uint8_t* data, uint32_t count, char** reason);
 // Stops using the ports and closes them.
 void JsMidiRelease();
-// Whether the last look for the device's ports found none: the page says so
-// while the engine waits for the device.
-void JsMidiDeviceMissing(int missing);
+// What keeps the engine from the device, which the page says while the
+// engine waits for it: 0 nothing, kDeviceMissing no port of its names,
+// kDeviceBusy ports that the browser cannot open.
+constexpr int kDeviceMissing = 1;
+constexpr int kDeviceBusy = 2;
+void JsMidiDeviceNotice(int kind);
 
 // What the user sees (app.js).
 void JsShowProgress(int percent);

@@ -11,6 +11,11 @@ namespace {
 
 const char* const kTag = "WebMidiPort";
 
+// How long taking the ports waits for the browser to open them, and how often
+// it looks.
+constexpr int64_t kOpenLimitMs = 5000;
+constexpr uint32_t kOpenPollMs = 1;
+
 // The port whose ports are in use; input goes to it.
 WebMidiPort* portInUse = nullptr;
 
@@ -59,7 +64,7 @@ bool WebMidiPort::Connect() {
                 output == kNoDevice ? "output" : "input");
         LogPorts("output", outputs);
         LogPorts("input", inputs);
-        JsMidiDeviceMissing(1);
+        JsMidiDeviceNotice(kDeviceMissing);
         return false;
     }
     LogText("%s: using output %d (%s) and input %d (%s)\n", kTag, output,
@@ -67,10 +72,25 @@ bool WebMidiPort::Connect() {
             inputs[static_cast<size_t>(input)].c_str());
     if (portInUse && portInUse != this)
         portInUse->Disconnect();
-    JsMidiDeviceMissing(0);
     JsMidiUse(output, input);
     portInUse = this;
     inUse = true;
+    // The browser opens the ports in the background; the answer comes within
+    // a few turns of its event loop.
+    const int64_t start = GetTimeMs();
+    while (!JsMidiOpenSettled() && GetTimeMs() - start < kOpenLimitMs)
+        SleepMs(kOpenPollMs);
+    if (JsMidiOpenRefused()) {
+        // Given back, so that the next look tries again: the other program
+        // may let go of the device.
+        LogText("%s: the browser could not open the device's ports; another program may be "
+                "using them\n",
+                kTag);
+        JsMidiDeviceNotice(kDeviceBusy);
+        Disconnect();
+        return false;
+    }
+    JsMidiDeviceNotice(0);
     return true;
 }
 
