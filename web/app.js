@@ -22,6 +22,10 @@ const kDeviceMissingText =
 const kDeviceBusyText =
     "The device's MIDI ports are in use by another program: close that program, and the update " +
     "starts as soon as the ports are free.";
+const kDeviceNoInputText =
+    "The device's MIDI output is connected but no MIDI input of the same name, and the update " +
+    "needs both to hear the device's replies: check that the device's MIDI input is connected " +
+    "too, and the update starts as soon as it appears.";
 const kRefusedText =
     "The browser did not allow this page to use MIDI devices, so nothing was sent: allow MIDI " +
     "device access (with SysEx) for this page in the browser's site settings, then press Update " +
@@ -137,12 +141,13 @@ const kestranePage = {
     return acknowledged;
   },
   // What keeps the engine from the device while it waits: 0 nothing, 1 no
-  // port of the update's names, 2 ports another program holds (webjs.h).
+  // port of the update's names, 2 ports another program holds, 3 an output
+  // without an input (webjs.h).
   deviceNotice(kind) {
     const notice = $("device-notice");
     notice.hidden = kind === 0;
     if (kind !== 0)
-      notice.textContent = kind === 2 ? kDeviceBusyText : kDeviceMissingText;
+      notice.textContent = [kDeviceMissingText, kDeviceBusyText, kDeviceNoInputText][kind - 1];
   },
 };
 globalThis.kestranePage = kestranePage;

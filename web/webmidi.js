@@ -39,12 +39,17 @@ const kestraneMidi = {
       throw new MidiUnavailable("refused", error.message);
     }
     // A device that is plugged in (or switched on) late shows up in the
-    // maps, which the engine lists each time it looks for its device.
-    this.access.addEventListener("statechange", (event) => {
-      const port = event.port;
+    // maps, which the engine lists each time it looks for its device; the
+    // changes are logged. Older implementations have only the handler.
+    const log = (event) => {
+      const port = event && event.port;
       if (port)
         console.log(`MIDI ${port.type} "${port.name}": ${port.state}, ${port.connection}`);
-    });
+    };
+    if (typeof this.access.addEventListener === "function")
+      this.access.addEventListener("statechange", log);
+    else
+      this.access.onstatechange = log;
   },
 
   present(map) {

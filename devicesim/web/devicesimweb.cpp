@@ -108,10 +108,11 @@ public:
             std::istringstream stream(updateBytes);
             update = std::make_unique<Update>(stream);
             std::string name = DeviceSim::kDefaultName;
-            const SimOptions options = ReadOptions(optionsText, name);
+            std::string inputName;
+            const SimOptions options = ReadOptions(optionsText, name, inputName);
             sim = std::make_unique<DeviceSim>(PortionData(*update), update->GetPortSettings(),
                                               nullptr, DeviceSim::Delivery::ByCaller);
-            sim->SetPortNames(name, name);
+            sim->SetPortNames(name, inputName.empty() ? name : inputName);
             ApplySimOptions(*sim, options);
             link = std::make_unique<DeviceLink>(*sim, &WebDevice::Hold, this);
         } catch (const std::exception& e) {
@@ -146,9 +147,12 @@ private:
         static_cast<WebDevice*>(context)->messages.push_back(message);
     }
 
-    // Lines "key=value"; empty lines are skipped. The name is taken apart,
-    // as it is no option of the device's behaviour.
-    SimOptions ReadOptions(const std::string& optionsText, std::string& name) const {
+    // Lines "key=value"; empty lines are skipped. The names are taken apart,
+    // as they are no option of the device's behaviour: name names both
+    // ports, input-name the input alone (a device whose ports are named
+    // apart).
+    SimOptions ReadOptions(const std::string& optionsText, std::string& name,
+                           std::string& inputName) const {
         SimOptions options;
         std::istringstream lines(optionsText);
         std::string line;
@@ -178,6 +182,10 @@ private:
                 if (value.empty())
                     throw OptionError("name takes a port name, not an empty text");
                 name = value;
+            } else if (key == "input-name") {
+                if (value.empty())
+                    throw OptionError("input-name takes a port name, not an empty text");
+                inputName = value;
             } else
                 throw OptionError("unknown option '" + key + "'");
         }

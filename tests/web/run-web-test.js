@@ -289,6 +289,31 @@ async function deviceRun(args, { file, options = {}, how = 'input', port = false
   });
 }
 
+// A device whose input is named apart from its output: the page's port takes
+// a device only with both, so it sends nothing, says what is missing and
+// keeps waiting for the input (20 s of the page's time here).
+async function noInput(args) {
+  const file = path.join(args.source, 'examples/example.upd');
+  await withSession({ ...args.session, updateFile: file, options: optionsText({ 'input-name': 'Another Port' }) }, async (session) => {
+    await loadFile(session, file, 'input', fileInfo(args.cli, file));
+    await session.click('#update-now');
+    let waited = false;
+    try {
+      await session.finishRun({ limitMs: 20000 });
+    } catch (error) {
+      if (!/has not ended/.test(error.message))
+        throw error;
+      waited = true;
+    }
+    const r = await session.results();
+    expectTrue('the run still waits for the device', waited);
+    const notices = r.log.filter((e) => e.what === 'device-notice' && e.value !== null).map((e) => e.value);
+    expectTrue('the page says the input is missing', notices.length > 0 && notices.every((text) => /no MIDI input/.test(text)), JSON.stringify(notices));
+    expectEqual('bytes sent', r.sends.length, 0);
+    expectEqual('bytes received by the device', r.received.length, 0);
+  });
+}
+
 // Cancel in the port dialog of a plain SysEx file: the run fails with
 // "Update canceled" and nothing is sent.
 async function syxCancel(args) {
@@ -488,6 +513,7 @@ function scenarios(args) {
     fail: () => deviceRun(args, { file: example, options: { script: 'accept,accept,fail' }, how: 'drop' }),
     silent: () => deviceRun(args, { file: example, options: { script: 'silent', identity: '0' } }),
     late: () => deviceRun(args, { file: example, options: { appear: '3000' }, notice: /No MIDI device for this update/ }),
+    'no-input': () => noInput(args),
     busy: () => deviceRun(args, { file: example, busyMs: 3000, notice: /in use by another program/ }),
     unplug: () => deviceRun(args, { file: example, options: { unplug: '2:100:2000' } }),
     syx: () => deviceRun(args, { file: path.join(args.source, 'examples/part1.syx'), port: true }),

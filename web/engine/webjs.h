@@ -29,9 +29,11 @@ int JsMidiSend(const uint8_t* data, uint32_t count, char** reason);
 void JsMidiRelease();
 // What keeps the engine from the device, which the page says while the
 // engine waits for it: 0 nothing, kDeviceMissing no port of its names,
-// kDeviceBusy ports that the browser cannot open.
+// kDeviceBusy ports that the browser cannot open, kDeviceNoInput an output of
+// its names but no input (the port needs both).
 constexpr int kDeviceMissing = 1;
 constexpr int kDeviceBusy = 2;
+constexpr int kDeviceNoInput = 3;
 void JsMidiDeviceNotice(int kind);
 
 // What the user sees (app.js).

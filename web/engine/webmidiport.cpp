@@ -64,7 +64,7 @@ bool WebMidiPort::Connect() {
                 output == kNoDevice ? "output" : "input");
         LogPorts("output", outputs);
         LogPorts("input", inputs);
-        JsMidiDeviceNotice(kDeviceMissing);
+        JsMidiDeviceNotice(output == kNoDevice ? kDeviceMissing : kDeviceNoInput);
         return false;
     }
     LogText("%s: using output %d (%s) and input %d (%s)\n", kTag, output,
