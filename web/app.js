@@ -161,6 +161,20 @@ function setRunLayout(run) {
     $("device-notice").hidden = true;
 }
 
+// Calls use with the address of a copy of the bytes in the engine's memory,
+// which is freed again afterwards; returns what use returns.
+function withEngineBytes(bytes, use) {
+  const at = engine._malloc(Math.max(bytes.length, 1));
+  if (at === 0)
+    throw new Error("there is not enough memory for it");
+  try {
+    engine.HEAPU8.set(bytes, at);
+    return use(at);
+  } finally {
+    engine._free(at);
+  }
+}
+
 async function openFile(file) {
   if (running || !file || !engine)
     return;
@@ -168,15 +182,7 @@ async function openFile(file) {
   let ok = false;
   try {
     const bytes = new Uint8Array(await file.arrayBuffer());
-    const at = engine._malloc(Math.max(bytes.length, 1));
-    if (at === 0)
-      throw new Error("there is not enough memory for it");
-    try {
-      engine.HEAPU8.set(bytes, at);
-      ok = engine._KestraneOpen(at, bytes.length) === 1;
-    } finally {
-      engine._free(at);
-    }
+    ok = withEngineBytes(bytes, (at) => engine._KestraneOpen(at, bytes.length)) === 1;
   } catch (error) {
     // The browser could not hand over the file (a folder, a file that went
     // away, one too big to hold): the engine never saw it.
@@ -230,12 +236,8 @@ async function updateNow() {
 }
 
 function midiInput(data) {
-  if (!engine)
-    return;
-  const at = engine._malloc(Math.max(data.length, 1));
-  engine.HEAPU8.set(data, at);
-  engine._KestraneMidiInput(at, data.length);
-  engine._free(at);
+  if (engine)
+    withEngineBytes(data, (at) => engine._KestraneMidiInput(at, data.length));
 }
 
 function setUp() {

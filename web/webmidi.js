@@ -54,23 +54,29 @@ const kestraneMidi = {
 
   present(map) {
     const ports = [];
-    map.forEach((port) => {
-      if (port.state !== "disconnected")
-        ports.push(port);
-    });
+    if (map)
+      map.forEach((port) => {
+        if (port.state !== "disconnected")
+          ports.push(port);
+      });
     return ports;
   },
 
-  // The names of the ports present now, one per entry; a line break in a
-  // name would split it, so none is passed on.
+  // The names of ports, one per entry; a line break in a name would split
+  // it, so none is passed on.
+  names(ports) {
+    return ports.map((port) => String(port.name ?? "").replace(/[\r\n]/g, " "));
+  },
+
+  // The names of the ports present now, remembered for use().
   listOutputs() {
-    this.outputs = this.access ? this.present(this.access.outputs) : [];
-    return this.outputs.map((port) => String(port.name ?? "").replace(/[\r\n]/g, " "));
+    this.outputs = this.present(this.access && this.access.outputs);
+    return this.names(this.outputs);
   },
 
   listInputs() {
-    this.inputs = this.access ? this.present(this.access.inputs) : [];
-    return this.inputs.map((port) => String(port.name ?? "").replace(/[\r\n]/g, " "));
+    this.inputs = this.present(this.access && this.access.inputs);
+    return this.names(this.inputs);
   },
 
   use(outputIndex, inputIndex) {
