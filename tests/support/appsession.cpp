@@ -375,6 +375,36 @@ bool AppSession::CanDrop() {
 #endif
 }
 
+// A point of the main window's client area that no other window of the
+// program covers: the picture, below the menu bar, else a corner of the client
+// area (a box centred over the window may hide the picture).
+bool AppSession::DropPoint(POINT& point) const {
+    RECT window = {};
+    RECT client = {};
+    GetWindowRect(mainWindow, &window);
+    GetClientRect(mainWindow, &client);
+    MapWindowPoints(mainWindow, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    const POINT candidates[] = {{(window.left + window.right) / 2, window.top + 60},
+                                {client.left + 10, client.bottom - 10},
+                                {client.right - 10, client.bottom - 10},
+                                {client.left + 10, client.top + 10},
+                                {client.right - 10, client.top + 10}};
+    for (const POINT& candidate : candidates) {
+        bool covered = false;
+        for (HWND other : TopWindows(app.Id())) {
+            RECT rect = {};
+            if (other != mainWindow && IsWindowVisible(other) && GetWindowRect(other, &rect) &&
+                PtInRect(&rect, candidate))
+                covered = true;
+        }
+        if (!covered && PtInRect(&client, candidate)) {
+            point = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool AppSession::DropFiles(const std::vector<std::string>& paths, DropAs as) {
 #ifndef KESTRANE_XDROP_PATH
     (void)paths;
@@ -386,9 +416,11 @@ bool AppSession::DropFiles(const std::vector<std::string>& paths, DropAs as) {
     char display[256] = {};
     GetEnvironmentVariableA("DISPLAY", display, sizeof display);
     const std::string done = folder + FormatText("drop-%d.done", ++drops);
-    // The file goes to whichever window lies under the pointer: move this
-    // program's window into the screen's corner, away from the windows of
-    // the other tests' programs, which sit in its middle.
+    // Wine looks for the window under a drop only when the pointer's screen
+    // position lies within the window's size, as if the window sat in the
+    // screen's corner: move this program's window into the corner,
+    // away from the windows of the other tests' programs, which sit in the
+    // screen's middle.
     SetWindowPos(mainWindow, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     RECT rect = {};
     if (!WaitUntil(
@@ -400,10 +432,24 @@ bool AppSession::DropFiles(const std::vector<std::string>& paths, DropAs as) {
         ADD_FAILURE() << "the window did not move into the corner";
         return false;
     }
-    // Inside the picture, below the menu bar.
+    // Wine names the window's X window in a property of it; the drop goes
+    // to that window alone.
+    const HANDLE xWindow = GetPropA(mainWindow, "__wine_x11_whole_window");
+    if (!xWindow) {
+        ADD_FAILURE() << "the window has no X window";
+        return false;
+    }
+    POINT point = {};
+    if (!DropPoint(point)) {
+        ADD_FAILURE() << "every point of the window lies under another of its program's "
+                         "windows; windows:\n"
+                      << Windows();
+        return false;
+    }
     std::string commandLine =
-        FormatText("kestrane-xdrop %s%s %ld %ld ", as == DropAs::Urls ? "--urls " : "", display,
-                   (rect.left + rect.right) / 2, rect.top + 60) +
+        FormatText("kestrane-xdrop %s%s 0x%llx %ld %ld ", as == DropAs::Urls ? "--urls " : "",
+                   display, static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(xWindow)),
+                   point.x, point.y) +
         HostPath(done);
     for (const std::string& path : paths)
         commandLine += " " + HostPath(path);

@@ -108,9 +108,10 @@ protected:
     // that is enabled; URLs, as a file manager's drag brings them, reach the
     // window also while a modal box of the program has disabled it.
     enum class DropAs { FileNames, Urls };
-    // Drops files (Windows paths) onto the main window's picture, as a file
-    // manager does through the X server, after moving the window into the
-    // screen's top left corner; true once the drop has gone out.
+    // Drops files (Windows paths) onto the main window, as a file manager
+    // does through the X server, after moving the window into the screen's
+    // top left corner; true once the program has handled the drop (taken or
+    // refused it).
     bool DropFiles(const std::vector<std::string>& paths, DropAs as = DropAs::FileNames);
     // Whether the dropping program (kestrane-xdrop) was built.
     static bool CanDrop();
@@ -134,6 +135,8 @@ private:
                                                   const std::string& arguments) const;
     // Starts Kestrane.exe that way and waits for its main window.
     void Launch(const std::string& program, const std::string& arguments);
+    // Where a drop lands on the main window (screen coordinates).
+    bool DropPoint(POINT& point) const;
 
     HWND mainWindow = nullptr;
 };
