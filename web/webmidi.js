@@ -17,6 +17,7 @@ const kestraneMidi = {
   inputs: [],
   output: null, // the ports in use
   input: null,
+  uses: 0, // counts use(): an answer to an earlier use's opens is ignored
   opening: 0, // opens of the ports in use not yet answered by the browser
   openRefused: false, // the browser could not open one of them
   onInput: null, // set by the page: called with each message's bytes
@@ -95,6 +96,7 @@ const kestraneMidi = {
     // opening both now lets the browser tell whether it can: it cannot when
     // another program holds the device (on Windows a MIDI port has one user
     // at a time).
+    const use = ++this.uses;
     this.opening = 0;
     this.openRefused = false;
     for (const port of [output, input]) {
@@ -107,10 +109,10 @@ const kestraneMidi = {
       }
       opened.then(() => {}, (error) => {
         console.log(`MIDI ${port.type} "${port.name}" did not open: ${error.name}: ${error.message}`);
-        if (this.output === output)
+        if (this.uses === use)
           this.openRefused = true;
       }).finally(() => {
-        if (this.output === output)
+        if (this.uses === use)
           --this.opening;
       });
     }

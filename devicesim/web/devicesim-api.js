@@ -11,8 +11,8 @@
 // optionsText: lines "key=value": script=<answer script>, version=X.YZ,
 // identity=0, appear=<ms>, unplug=<portion from 1>:<bytes>:<ms>,
 // whole-blocks=1, name=<port name> (both port names; "Kestrane Virtual
-// Device" unless set), input-name=<the input's own name>. A refused update or option leaves dev.error set and a
-// device that is never present.
+// Device" unless set), input-name=<the input's own name>. A refused update
+// or option leaves dev.error set and a device that is never present.
 (function () {
   'use strict';
 

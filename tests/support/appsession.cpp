@@ -389,14 +389,16 @@ bool AppSession::DropPoint(POINT& point) const {
                                 {client.right - 10, client.bottom - 10},
                                 {client.left + 10, client.top + 10},
                                 {client.right - 10, client.top + 10}};
+    std::vector<RECT> others;
+    for (HWND other : TopWindows(app.Id())) {
+        RECT rect = {};
+        if (other != mainWindow && IsWindowVisible(other) && GetWindowRect(other, &rect))
+            others.push_back(rect);
+    }
     for (const POINT& candidate : candidates) {
-        bool covered = false;
-        for (HWND other : TopWindows(app.Id())) {
-            RECT rect = {};
-            if (other != mainWindow && IsWindowVisible(other) && GetWindowRect(other, &rect) &&
-                PtInRect(&rect, candidate))
-                covered = true;
-        }
+        const bool covered = std::any_of(others.begin(), others.end(), [&](const RECT& rect) {
+            return PtInRect(&rect, candidate);
+        });
         if (!covered && PtInRect(&client, candidate)) {
             point = candidate;
             return true;

@@ -1,7 +1,6 @@
 // Notes, in the page, everything the user sees change: the summary and status
 // rows, the progress bar, the notice about the device, the page's state and
-// every dialog that opens, each
-// with the page's time. The test runner reads globalThis.kestraneWatch.log.
+// every dialog that opens, each with the page's time. The test runner reads globalThis.kestraneWatch.log.
 (function () {
   'use strict';
   const log = [];
